@@ -1,0 +1,346 @@
+#include "settings/profile_file.h"
+
+#include <algorithm>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cstdlib>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::string_view kBlanks = " \t";
+
+struct Line {
+    std::string_view text;
+    std::string_view end;  // "\r\n", "\n", "\r", or empty on an unterminated last line
+};
+
+std::vector<Line> SplitLines(std::string_view content) {
+    std::vector<Line> lines;
+    while (!content.empty()) {
+        std::size_t cut = content.find_first_of("\r\n");
+        if (cut == std::string_view::npos) {
+            lines.push_back({content, {}});
+            break;
+        }
+        std::size_t endLength = (content[cut] == '\r' && cut + 1 < content.size() &&
+                                 content[cut + 1] == '\n')
+                                    ? 2
+                                    : 1;
+        lines.push_back({content.substr(0, cut), content.substr(cut, endLength)});
+        content.remove_prefix(cut + endLength);
+    }
+    return lines;
+}
+
+std::string_view Trim(std::string_view text) {
+    std::size_t first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    std::size_t last = text.find_last_not_of(kBlanks);
+    return text.substr(first, last - first + 1);
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+std::optional<std::string_view> SectionName(std::string_view line) {
+    std::string_view text = Trim(line);
+    if (text.empty() || text.front() != '[') {
+        return std::nullopt;
+    }
+    std::size_t close = text.find(']');
+    if (close == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return Trim(text.substr(1, close - 1));
+}
+
+struct KeyLine {
+    std::string_view key;
+    std::string_view value;
+};
+
+std::optional<KeyLine> ParseKeyLine(std::string_view line) {
+    std::string_view text = Trim(line);
+    if (text.empty() || text.front() == ';') {
+        return std::nullopt;
+    }
+    std::size_t equals = text.find('=');
+    if (equals == std::string_view::npos) {
+        return std::nullopt;
+    }
+    return KeyLine{Trim(text.substr(0, equals)), Trim(text.substr(equals + 1))};
+}
+
+// Where a key lives in a file: the first matching section, and the first matching key in it.
+struct Location {
+    std::optional<std::size_t> section;   // index of the section's header line
+    std::optional<std::size_t> key;       // index of the key's line
+    std::size_t lastContent = 0;          // last non-blank line of the section
+};
+
+Location Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+    Location where;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (auto name = SectionName(lines[i].text)) {
+            if (where.section) {
+                break;  // left the first matching section
+            }
+            if (SameName(*name, section)) {
+                where.section = i;
+                where.lastContent = i;
+            }
+            continue;
+        }
+        if (!where.section) {
+            continue;
+        }
+        if (!Trim(lines[i].text).empty()) {
+            where.lastContent = i;
+        }
+        if (auto keyLine = ParseKeyLine(lines[i].text);
+            keyLine && !where.key && SameName(keyLine->key, key)) {
+            where.key = i;
+        }
+    }
+    return where;
+}
+
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+std::string_view WithoutBom(std::string_view content) {
+    if (content.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        content.remove_prefix(kUtf8Bom.size());
+    }
+    return content;
+}
+
+// The whole file; an empty text when it does not exist; nothing when it exists but cannot be
+// read as a plain file of sensible size.
+std::optional<std::string> Load(const fs::path& file) {
+    std::error_code error;
+    fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found) {
+        return std::string();
+    }
+    if (error || status.type() != fs::file_type::regular) {
+        return std::nullopt;
+    }
+    std::uintmax_t size = fs::file_size(file, error);
+    if (error || size > kMaxProfileFileBytes) {
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    if (in.bad()) {
+        return std::nullopt;
+    }
+    return std::move(content).str();
+}
+
+// The file a write really changes: a link is followed to the file it names.
+fs::path Resolve(fs::path file) {
+    std::error_code error;
+    for (int hops = 0; hops < 40 && fs::is_symlink(file, error); ++hops) {
+        fs::path target = fs::read_symlink(file, error);
+        if (error) {
+            break;
+        }
+        file = target.is_absolute() ? target : file.parent_path() / target;
+    }
+    return file;
+}
+
+#ifndef _WIN32
+bool WriteAll(int fd, std::string_view content) {
+    while (!content.empty()) {
+        ssize_t written = ::write(fd, content.data(), content.size());
+        if (written < 0) {
+            return false;
+        }
+        content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+void SyncDirectory(const fs::path& directory) {
+    int fd = ::open(directory.empty() ? "." : directory.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Writes beside the file and renames over it, so a crash or a full disk leaves either the
+// complete old file or the complete new one.
+bool Replace(const fs::path& file, std::string_view content) {
+    fs::path directory = file.parent_path();
+    std::string temp = (directory / ("." + file.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) {
+        return false;
+    }
+    struct stat old {};
+    if (::stat(file.c_str(), &old) == 0) {
+        ::fchmod(fd, old.st_mode & 07777);
+        (void)::fchown(fd, old.st_uid, old.st_gid);
+    } else {
+        ::fchmod(fd, 0644);
+    }
+    bool ok = WriteAll(fd, content) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), file.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    SyncDirectory(directory);
+    return true;
+}
+#else
+bool Replace(const fs::path& file, std::string_view content) {
+    fs::path temp = file;
+    temp += ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.flush();
+        if (!out) {
+            std::error_code ignored;
+            fs::remove(temp, ignored);
+            return false;
+        }
+    }
+    std::error_code error;
+    fs::rename(temp, file, error);
+    if (error) {
+        fs::remove(temp, error);
+        return false;
+    }
+    return true;
+}
+#endif
+
+bool BreaksLayout(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+std::string_view LineEndOf(const std::vector<Line>& lines) {
+    for (const Line& line : lines) {
+        if (!line.end.empty()) {
+            return line.end;
+        }
+    }
+#ifdef _WIN32
+    return "\r\n";
+#else
+    return "\n";
+#endif
+}
+
+std::string WithKey(std::string_view content, std::string_view section, std::string_view key,
+                    std::string_view value) {
+    std::string_view bom = content.substr(0, content.size() - WithoutBom(content).size());
+    std::vector<Line> lines = SplitLines(WithoutBom(content));
+    std::string_view eol = LineEndOf(lines);
+    Location where = Find(lines, section, key);
+    std::string keyLine = std::string(key) + "=" + std::string(value);
+
+    std::string out(bom);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (where.key && i == *where.key) {
+            // Keep the name as it stands in the file; only the value changes.
+            out += std::string(ParseKeyLine(lines[i].text)->key) + "=" + std::string(value);
+            out += lines[i].end;
+            continue;
+        }
+        out += lines[i].text;
+        out += lines[i].end;
+        if (where.section && !where.key && i == where.lastContent) {
+            if (lines[i].end.empty()) {
+                out += eol;
+            }
+            out += keyLine;
+            out += eol;
+        }
+    }
+    if (!where.section) {
+        if (!lines.empty() && lines.back().end.empty()) {
+            out += eol;
+        }
+        if (!lines.empty() && !Trim(lines.back().text).empty()) {
+            out += eol;  // a blank line between sections
+        }
+        out += "[" + std::string(section) + "]";
+        out += eol;
+        out += keyLine;
+        out += eol;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string ReadProfileString(const fs::path& file, std::string_view section,
+                              std::string_view key, std::string_view defaultValue,
+                              std::size_t bufferSize) {
+    std::string_view value = defaultValue;
+    std::optional<std::string> content = Load(file);
+    std::vector<Line> lines;
+    if (content) {
+        lines = SplitLines(WithoutBom(*content));
+        Location where = Find(lines, section, key);
+        if (where.key) {
+            value = Unquote(ParseKeyLine(lines[*where.key].text)->value);
+            value = value.substr(0, value.find('\0'));
+        }
+    }
+    std::size_t room = bufferSize == 0 ? 0 : bufferSize - 1;
+    return std::string(value.substr(0, room));
+}
+
+bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
+                        std::string_view value) {
+    if (BreaksLayout(section) || BreaksLayout(key) || BreaksLayout(value) || Trim(key).empty() ||
+        Trim(key) != key || key.find('=') != std::string_view::npos ||
+        section.find(']') != std::string_view::npos) {
+        return false;
+    }
+    fs::path target = Resolve(file);
+    std::optional<std::string> content = Load(target);
+    if (!content) {
+        return false;
+    }
+    std::string updated = WithKey(*content, section, key, value);
+    if (updated == *content) {
+        return true;  // nothing to change: leave the file as it is
+    }
+    return Replace(target, updated);
+}

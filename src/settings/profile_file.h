@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// Files of "[section]" lines followed by "key=value" lines, read and written the way the
+// Windows private-profile service does. Our own, because QSettings quotes, escapes and cases
+// differently, and because a write here must never lose a line it did not mean to change.
+
+// The value of key in section, or defaultValue when the file, section or key is missing or the
+// file cannot be read. Names match without regard to ASCII letter case; the first matching
+// section and key win. Blanks around the value and one pair of enclosing quotes are dropped,
+// a value ends at its first NUL, and the result is cut to bufferSize - 1 characters.
+std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
+                              std::string_view key, std::string_view defaultValue,
+                              std::size_t bufferSize);
+
+// Sets key in section to value, creating the file and the section as needed. Every other byte
+// of the file stays as it was, and the new file replaces the old one atomically (a link is
+// followed and its target replaced). Returns false, with the file untouched, when it cannot
+// be read or written, or when a name or the value would break the line layout.
+bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
+                        std::string_view key, std::string_view value);
+
+// Files larger than this are left alone: reads give the default, writes have no effect.
+inline constexpr std::uintmax_t kMaxProfileFileBytes = 64u * 1024u * 1024u;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// The file beside the program that keeps the user's choices.
+std::filesystem::path settingsFilePath(const std::filesystem::path& programDirectory);
+
+// Key names are looked up in small letters; lookup ignores case, so keys written in capitals
+// are found. Gives defaultValue when the file, section or key is missing or unreadable.
+std::string ReadIniValue(std::string_view section, std::string_view key,
+                         std::string_view defaultValue, const std::filesystem::path& file);
+
+// Key names are written in capitals. A write that cannot happen is lost without notice: the
+// program runs on with the choice in its window and the next start reads the old value.
+void WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
+                   const std::filesystem::path& file);
