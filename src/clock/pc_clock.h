@@ -13,14 +13,14 @@ struct PcClockReading {
 };
 
 class PcClock {
-public:
+  public:
     virtual ~PcClock() = default;
     virtual PcClockReading Read() const = 0;
 };
 
 // The real clock, in the zone the system's settings give at the moment of the reading.
 class SystemPcClock final : public PcClock {
-public:
+  public:
     PcClockReading Read() const override;
 };
 

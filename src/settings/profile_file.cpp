@@ -34,10 +34,8 @@ std::vector<Line> SplitLines(std::string_view content) {
             lines.push_back({content, {}});
             break;
         }
-        std::size_t endLength = (content[cut] == '\r' && cut + 1 < content.size() &&
-                                 content[cut + 1] == '\n')
-                                    ? 2
-                                    : 1;
+        std::size_t endLength =
+            (content[cut] == '\r' && cut + 1 < content.size() && content[cut + 1] == '\n') ? 2 : 1;
         lines.push_back({content.substr(0, cut), content.substr(cut, endLength)});
         content.remove_prefix(cut + endLength);
     }
@@ -53,12 +51,14 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
 }
 
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -92,9 +92,9 @@ std::optional<KeyLine> ParseKeyLine(std::string_view line) {
 
 // Where a key lives in a file: the first matching section, and the first matching key in it.
 struct Location {
-    std::optional<std::size_t> section;   // index of the section's header line
-    std::optional<std::size_t> key;       // index of the key's line
-    std::size_t lastContent = 0;          // last non-blank line of the section
+    std::optional<std::size_t> section;  // index of the section's header line
+    std::optional<std::size_t> key;      // index of the key's line
+    std::size_t lastContent = 0;         // last non-blank line of the section
 };
 
 Location Find(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
@@ -308,9 +308,8 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
 
 }  // namespace
 
-std::string ReadProfileString(const fs::path& file, std::string_view section,
-                              std::string_view key, std::string_view defaultValue,
-                              std::size_t bufferSize) {
+std::string ReadProfileString(const fs::path& file, std::string_view section, std::string_view key,
+                              std::string_view defaultValue, std::size_t bufferSize) {
     std::string_view value = defaultValue;
     std::optional<std::string> content = Load(file);
     std::vector<Line> lines;

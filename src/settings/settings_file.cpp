@@ -30,8 +30,7 @@ std::filesystem::path settingsFilePath(const std::filesystem::path& programDirec
 
 std::string ReadIniValue(std::string_view section, std::string_view key,
                          std::string_view defaultValue, const std::filesystem::path& file) {
-    return ReadProfileString(file, section, WithCase(key, false), defaultValue,
-                             kReplyBufferSize);
+    return ReadProfileString(file, section, WithCase(key, false), defaultValue, kReplyBufferSize);
 }
 
 void WriteIniValue(std::string_view section, std::string_view key, std::string_view value,

@@ -9,7 +9,8 @@ TEST(BuildLocalPacket, CutsFieldsByPositionSmallestUnitFirst) {
 }
 
 TEST(BuildLocalPacket, MalformedTextsStillGiveAFullLengthPacket) {
-    for (auto [time, date] : {std::pair{"", ""}, std::pair{"1:2", "x"}, std::pair{"14:05:09", ""}}) {
+    for (auto [time, date] :
+         {std::pair{"", ""}, std::pair{"1:2", "x"}, std::pair{"14:05:09", ""}}) {
         ClockPacket packet = BuildLocalPacket(time, date);
         EXPECT_EQ(packet.size(), kPacketLength) << packet;
         EXPECT_EQ(packet.back(), '#');

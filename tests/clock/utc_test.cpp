@@ -55,7 +55,8 @@ TEST(CurrentUtcCalendarValue, HalfHourZoneMovesMinutesButNeverSeconds) {
     CalendarValue utc = CurrentUtcCalendarValue(reading);
     EXPECT_EQ(utc.minute, 0);
     EXPECT_EQ(utc.second, 37);
-    EXPECT_EQ(BuildUtcPacket(utc).substr(1, 2), BuildLocalPacket(reading.timeText, "").substr(1, 2));
+    EXPECT_EQ(BuildUtcPacket(utc).substr(1, 2),
+              BuildLocalPacket(reading.timeText, "").substr(1, 2));
 }
 
 TEST(CurrentUtcCalendarValue, UsesTheOffsetInForceAfterADaylightSavingChange) {

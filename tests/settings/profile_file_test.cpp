@@ -14,7 +14,7 @@ std::string Read(const std::filesystem::path& file, const char* section, const c
 }  // namespace
 
 class ProfileFile : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::filesystem::path ini = dir / "Skyfix.ini";
 };
@@ -27,8 +27,7 @@ TEST_F(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
 }
 
 TEST_F(ProfileFile, LookupIgnoresCaseAndTheFirstMatchWins) {
-    WriteFile(ini,
-              "[serialsync]\nCOMPORT=+COM3\ncomport=+COM4\n[SERIALSYNC]\nTimeUTC=True\n");
+    WriteFile(ini, "[serialsync]\nCOMPORT=+COM3\ncomport=+COM4\n[SERIALSYNC]\nTimeUTC=True\n");
     EXPECT_EQ(Read(ini, "SerialSync", "comport"), "+COM3");
     EXPECT_EQ(Read(ini, "SerialSync", "timeutc"), "default");  // only the first section counts
 }

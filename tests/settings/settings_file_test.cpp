@@ -5,7 +5,7 @@
 #include "support/temp_dir.h"
 
 class SettingsFile : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::filesystem::path ini = settingsFilePath(dir.path());
 };

@@ -9,9 +9,10 @@
 
 // A fresh directory for one test, removed with everything in it afterwards.
 class TempDir {
-public:
+  public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "beamclock-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "beamclock-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
         }
@@ -26,7 +27,7 @@ public:
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -9,7 +9,7 @@
 
 // Sets TZ for the lifetime of the object, so a test can put the PC in any zone.
 class ScopedTimeZone {
-public:
+  public:
     explicit ScopedTimeZone(const char* zone) {
         if (const char* old = std::getenv("TZ")) {
             old_ = old;
@@ -28,7 +28,7 @@ public:
     ScopedTimeZone(const ScopedTimeZone&) = delete;
     ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
 
-private:
+  private:
     std::optional<std::string> old_;
 };
 
