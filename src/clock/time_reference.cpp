@@ -1,0 +1,96 @@
+#include "clock/time_reference.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "settings/settings_file.h"
+
+namespace {
+
+bool SameIgnoringCase(std::string_view text, std::string_view word) {
+    if (text.size() != word.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+        if (c != word[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<double> Number(std::string_view text) {
+    std::size_t first = text.find_first_not_of(' ');
+    std::size_t last = text.find_last_not_of(' ');
+    if (first == std::string_view::npos) {
+        return std::nullopt;
+    }
+    text = text.substr(first, last - first + 1);
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);
+    }
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+const char* BooleanText(bool value) {
+    return value ? "True" : "False";
+}
+
+}  // namespace
+
+std::optional<bool> TextToBoolean(std::string_view text) {
+    if (SameIgnoringCase(text, "true")) {
+        return true;
+    }
+    if (SameIgnoringCase(text, "false")) {
+        return false;
+    }
+    if (auto number = Number(text)) {
+        return *number != 0;
+    }
+    return std::nullopt;
+}
+
+TimeReference::TimeReference(std::optional<bool>& utcMode, std::filesystem::path settingsFile)
+    : utcMode_(utcMode), settingsFile_(std::move(settingsFile)) {}
+
+void TimeReference::SetValue(int index, bool value) {
+    if (!value) {
+        selected_[index] = false;
+        if (onChanged) {
+            onChanged();
+        }
+        return;
+    }
+    selected_[index] = true;
+    selected_[1 - index] = false;  // one group: selecting one clears the other
+    if (onChanged) {
+        onChanged();
+    }
+    Click();
+}
+
+void TimeReference::Click() {
+    utcMode_ = selected_[kUtc];
+    WriteIniValue("SerialSync", "TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
+    WriteIniValue("SerialSync", "TimeLocal", BooleanText(selected_[kLocal]), settingsFile_);
+}
+
+void TimeReference::Restore() {
+    if (auto utc = TextToBoolean(ReadIniValue("SerialSync", "TimeUTC", "0", settingsFile_))) {
+        SetValue(kUtc, *utc);
+    }
+    if (auto local = TextToBoolean(ReadIniValue("SerialSync", "TimeLocal", "1", settingsFile_))) {
+        SetValue(kLocal, *local);
+    }
+}

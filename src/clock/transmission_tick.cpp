@@ -1,0 +1,42 @@
+#include "clock/transmission_tick.h"
+
+#include "clock/utc.h"
+
+namespace {
+
+// Characters 7-8 of the time text.
+std::string SecondsField(const PcClockReading& reading) {
+    return reading.timeText.size() >= 8 ? reading.timeText.substr(6, 2) : std::string();
+}
+
+bool IsEven(const std::string& secondsField) {
+    return !secondsField.empty() && (secondsField.back() - '0') % 2 == 0;
+}
+
+}  // namespace
+
+TransmissionTick::TransmissionTick(const PcClock& clock, SerialPort& port, PacketSink showPacket)
+    : clock_(clock), port_(port), showPacket_(std::move(showPacket)) {}
+
+void TransmissionTick::TransmitTick() {
+    // One reading serves the whole tick, so the packet's time, date and the second it is sent
+    // in can never disagree.
+    PcClockReading now = clock_.Read();
+    std::string second = SecondsField(now);
+    if (second == lastSecond_) {
+        return;
+    }
+    lastSecond_ = second;
+
+    packetText_ = utcMode.value_or(false) ? BuildUtcPacket(CurrentUtcCalendarValue(now))
+                                          : BuildLocalPacket(now.timeText, now.dateText);
+    showPacket_(packetText_);
+
+    bool due = second != lastMark_;
+    if (due) {
+        lastMark_ = second;
+    }
+    if (due && port_.PortOpen() && IsEven(second)) {
+        port_.Output(packetText_);  // a failed write changes nothing else
+    }
+}

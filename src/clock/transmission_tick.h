@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "clock/packet.h"
+#include "clock/pc_clock.h"
+#include "serial/serial_port.h"
+
+// The work of the SendUDP timer. At each new second of the PC clock it builds a fresh packet
+// and shows it in Text1; on even seconds it writes it to the port if the port is open. So the
+// clock gets 30 packets a minute, at seconds 00, 02 ... 58.
+class TransmissionTick {
+  public:
+    using PacketSink = std::function<void(const std::string&)>;
+
+    TransmissionTick(const PcClock& clock, SerialPort& port, PacketSink showPacket);
+
+    // Runs every 100 ms. Continues on error: a failed write is ignored and the next even
+    // second tries again.
+    void TransmitTick();
+
+    // true: build from UTC; false or not yet set: from local time. Set by the UTC/LOCAL choice.
+    std::optional<bool> utcMode;
+
+    const std::string& packetText() const { return packetText_; }
+
+  private:
+    const PcClock& clock_;
+    SerialPort& port_;
+    PacketSink showPacket_;
+    std::string lastSecond_;  // seconds field seen by the last tick that did work
+    std::string lastMark_;    // seconds field at the last send decision
+    std::string packetText_;  // the last packet built
+};

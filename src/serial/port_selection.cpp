@@ -1,0 +1,57 @@
+#include "serial/port_selection.h"
+
+#include "serial/port_names.h"
+#include "settings/settings_file.h"
+
+namespace {
+
+std::optional<std::int16_t> ExactPortName(std::string_view text) {
+    for (std::int16_t number = kFirstPort; number <= kLastPort; ++number) {
+        if (text == "COM" + std::to_string(number)) {
+            return number;
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::int16_t> PortNumberFromEntry(std::string_view text) {
+    if (auto number = ExactPortName(text)) {
+        return number;
+    }
+    return text.empty() ? std::nullopt : ExactPortName(text.substr(1));
+}
+
+void ChooseListEntry(const std::string& listText, SerialPort& port,
+                     const std::filesystem::path& settingsFile, const std::function<void()>& warn) {
+    if (port.PortOpen()) {
+        port.Close();
+    }
+    if (auto number = PortNumberFromEntry(listText)) {
+        port.SetCommPort(*number);
+    }
+    if (!port.PortOpen() && listText != "None" && !port.Open()) {
+        warn();
+    }
+    // Saved even when the open failed, so the port is tried again at the next start.
+    WriteIniValue("SerialSync", "COMPORT", listText, settingsFile);
+}
+
+std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile) {
+    std::string listText = ReadIniValue("SerialSync", "COMPORT", "None", settingsFile);
+    if (listText.empty()) {
+        listText = "COM1";
+    }
+    if (auto number = PortNumberFromEntry(listText)) {
+        port.SetCommPort(*number);
+    }
+    return listText;
+}
+
+void OpenRestoredPort(const std::string& listText, SerialPort& port) {
+    port.SetSettings(std::string(kLineSettings));
+    if (listText != "None") {
+        port.Open();  // continue on error: a busy or missing port just stays closed
+    }
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "serial/serial_port.h"
+
+// The port number a list text names: the text after its marker character, exactly "COM1" to
+// "COM16". A text that is exactly "COMn" also names port n: that is how an entry marked " "
+// comes back from the settings file, which drops the blank.
+std::optional<std::int16_t> PortNumberFromEntry(std::string_view text);
+
+inline constexpr std::string_view kLineSettings = "9600,n,8,1";
+
+// Choosing an entry of the port list: closes the open port, opens the chosen one unless it is
+// "None", and saves the choice. A failed step calls warn and the next step runs.
+void ChooseListEntry(const std::string& listText, SerialPort& port,
+                     const std::filesystem::path& settingsFile, const std::function<void()>& warn);
+
+// At start: the saved choice becomes the list's text ("COM1" for an empty one) and sets the
+// port number it names. Returns the list's text. Writes nothing to the settings file.
+std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile);
+
+// At start, after the restore: the line settings, then the open unless the text is "None".
+// A port that cannot be opened stays closed without a message.
+void OpenRestoredPort(const std::string& listText, SerialPort& port);

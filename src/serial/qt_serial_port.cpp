@@ -1,0 +1,106 @@
+#include "serial/qt_serial_port.h"
+
+#include "serial/device_probe.h"
+#include "serial/line_settings.h"
+
+#ifndef _WIN32
+#include <sys/file.h>
+#include <unistd.h>
+#include <cerrno>
+#endif
+
+namespace {
+
+QSerialPort::Parity ToQt(char parity) {
+    switch (parity) {
+        case 'e':
+            return QSerialPort::EvenParity;
+        case 'o':
+            return QSerialPort::OddParity;
+        case 'm':
+            return QSerialPort::MarkParity;
+        case 's':
+            return QSerialPort::SpaceParity;
+        default:
+            return QSerialPort::NoParity;
+    }
+}
+
+QSerialPort::StopBits ToQt(StopBits stopBits) {
+    switch (stopBits) {
+        case StopBits::OneAndHalf:
+            return QSerialPort::OneAndHalfStop;
+        case StopBits::Two:
+            return QSerialPort::TwoStop;
+        default:
+            return QSerialPort::OneStop;
+    }
+}
+
+bool Configure(QSerialPort& port, const LineSettings& line) {
+    return port.setBaudRate(line.baud) && port.setParity(ToQt(line.parity)) &&
+           port.setDataBits(static_cast<QSerialPort::DataBits>(line.dataBits)) &&
+           port.setStopBits(ToQt(line.stopBits)) && port.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+}  // namespace
+
+QtSerialPort::QtSerialPort(PortNames names) : names_(std::move(names)) {}
+
+QtSerialPort::~QtSerialPort() {
+    Close();
+}
+
+bool QtSerialPort::Open() {
+    if (port_.isOpen()) {
+        return false;
+    }
+    std::optional<LineSettings> line = ParseLineSettings(settings_);
+    std::string device = Device();
+    // Qt's own lock file is not enough: root passes an exclusive open, and programs such as
+    // picocom only flock the device.
+    if (!line || !DeviceIsFree(device)) {
+        return false;
+    }
+    port_.setPortName(QString::fromStdString(device));
+    port_.setReadBufferSize(1024);
+    if (!port_.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+#ifndef _WIN32
+    if (::flock(static_cast<int>(port_.handle()), LOCK_EX | LOCK_NB) != 0) {
+        port_.close();
+        return false;
+    }
+#endif
+    if (!Configure(port_, *line)) {
+        port_.close();
+        return false;
+    }
+    return true;
+}
+
+void QtSerialPort::Close() {
+    if (port_.isOpen()) {
+        port_.close();
+    }
+}
+
+bool QtSerialPort::Output(std::string_view bytes) {
+    if (!port_.isOpen()) {
+        return false;
+    }
+#ifndef _WIN32
+    // Straight to the device: the bytes leave now, never later from a buffer, and a device
+    // that has gone away cannot leave a write pending that the event loop keeps retrying.
+    ssize_t written;
+    do {
+        written = ::write(static_cast<int>(port_.handle()), bytes.data(), bytes.size());
+    } while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(bytes.size());
+#else
+    qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    port_.flush();
+    return written == static_cast<qint64>(bytes.size());
+#endif
+}

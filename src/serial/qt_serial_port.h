@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QSerialPort>
+
+#include "serial/port_names.h"
+#include "serial/serial_port.h"
+
+// The serial adapter over QSerialPort. Opens write-only, so nothing that arrives from the
+// emitter is ever read or buffered; holds the device exclusively while open.
+class QtSerialPort final : public SerialPort {
+  public:
+    explicit QtSerialPort(PortNames names);
+    ~QtSerialPort() override;
+
+    void SetCommPort(std::int16_t number) override { commPort_ = number; }
+    std::int16_t CommPort() const override { return commPort_; }
+    void SetSettings(const std::string& settings) override { settings_ = settings; }
+    bool Open() override;
+    void Close() override;
+    bool PortOpen() const override { return port_.isOpen(); }
+    bool Output(std::string_view bytes) override;
+
+    // The device the current port number maps to.
+    std::string Device() const { return names_.DeviceFor(commPort_); }
+
+  private:
+    PortNames names_;
+    QSerialPort port_;
+    std::int16_t commPort_ = 1;
+    std::string settings_ = "9600,n,8,1";
+};
