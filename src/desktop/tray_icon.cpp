@@ -1,0 +1,97 @@
+#include "desktop/tray_icon.h"
+
+#include <QEvent>
+#include <QGuiApplication>
+#include <QTimer>
+#include <QWidget>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(BEAMCLOCK_HAVE_XCB)
+#include <xcb/xcb.h>
+#endif
+
+bool TrayActivationShows(QSystemTrayIcon::ActivationReason reason) {
+    return reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context ||
+           reason == QSystemTrayIcon::DoubleClick;
+}
+
+TrayIcon::TrayIcon(const QIcon& icon, std::function<void()> show, QObject* parent)
+    : QObject(parent), icon_(icon), show_(std::move(show)) {
+    icon_.setToolTip(QString::fromLatin1(kTrayTip));
+    connect(&icon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (TrayActivationShows(reason)) {
+                    show_();
+                }
+            });
+}
+
+void TrayIcon::Add() {
+    icon_.show();
+}
+
+void TrayIcon::Delete() {
+    icon_.hide();
+}
+
+namespace {
+
+#if defined(BEAMCLOCK_HAVE_XCB)
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<uint16_t>(strlen(name)), name),
+        nullptr);
+    xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    free(reply);
+    return atom;
+}
+
+// The EWMH way to change the state of a mapped window: a client message to the root window.
+void SkipTaskbar(QWidget& window) {
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || x11->connection() == nullptr) {
+        return;  // not on X11
+    }
+    xcb_connection_t* connection = x11->connection();
+    xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = static_cast<xcb_window_t>(window.winId());
+    message.type = Atom(connection, "_NET_WM_STATE");
+    message.data.data32[0] = 1;  // _NET_WM_STATE_ADD
+    message.data.data32[1] = Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
+    message.data.data32[3] = 1;  // sent by a normal application
+    xcb_send_event(connection, 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection);
+}
+#else
+void SkipTaskbar(QWidget&) {}
+#endif
+
+class ShowWatcher : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            auto* window = static_cast<QWidget*>(watched);
+            // After the show has reached the window manager.
+            QTimer::singleShot(0, window, [window] { SkipTaskbar(*window); });
+        }
+        return false;
+    }
+};
+
+}  // namespace
+
+void TakeOutOfTaskbar(QWidget& window) {
+    window.installEventFilter(new ShowWatcher(&window));
+    if (window.isVisible()) {
+        SkipTaskbar(window);
+    }
+}

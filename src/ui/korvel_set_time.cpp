@@ -1,0 +1,252 @@
+#include "ui/korvel_set_time.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStyle>
+
+#include "desktop/tray_icon.h"
+#include "serial/port_selection.h"
+#include "settings/settings_file.h"
+#include "ui/app_icon.h"
+#include "ui/version.h"
+
+namespace {
+
+// The window was laid out in twips: 15 to a pixel at 96 dots per inch.
+QRect Twips(int left, int top, int width, int height) {
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+
+template <typename Control>
+Control* Place(QWidget* parent, const char* name, const QRect& where,
+               const QString& text = QString()) {
+    auto* control = new Control(parent);
+    control->setObjectName(QString::fromLatin1(name));
+    control->setGeometry(where);
+    if constexpr (!std::is_same_v<Control, QComboBox>) {
+        control->setText(text);
+    }
+    return control;
+}
+
+// The layout was made for an 8 point sans-serif; larger text would be cut off.
+QFont SansSerif(qreal points, bool bold = false) {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSizeF(points);
+    font.setBold(bold);
+    return font;
+}
+
+// Platform fonts run wider than the one the layout was drawn for: shrink rather than cut.
+void ShrinkToFit(QWidget* control, const QString& text) {
+    QFont font = control->font();
+    while (font.pointSizeF() > 6 &&
+           QFontMetrics(font).horizontalAdvance(text) > control->width() - 4) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    control->setFont(font);
+}
+
+// Continue on error: a step that fails is skipped silently and the next one runs.
+template <typename Step>
+void ContinueOnError(Step&& step) {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+QString VersionText() {
+    return QStringLiteral("Version %1.%2.%3")
+        .arg(kVersionMajor)
+        .arg(kVersionMinor)
+        .arg(kVersionRevision);
+}
+
+KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
+    : QWidget(parent),
+      parts_(std::move(parts)),
+      settingsFile_(settingsFilePath(parts_.programDirectory)),
+      tick_(parts_.clock, parts_.port,
+            [this](const std::string& packet) { Text1->setText(QString::fromStdString(packet)); }),
+      timeReference_(tick_.utcMode, settingsFile_) {
+    setObjectName("KorvelSetTime");
+    setWindowTitle("Beamclock");
+    setWindowIcon(BeamclockIcon());
+    setFixedSize(Twips(0, 0, 5745, 3435).size());
+    setFont(SansSerif(8));
+    CreateControls();
+
+    SendUDP.setObjectName("SendUDP");
+    SendUDP.setInterval(100);
+    connect(&SendUDP, &QTimer::timeout, this, [this] { tick_.TransmitTick(); });
+    SendUDP.start();  // enabled from the window's creation; its first tick follows the load
+
+    Timer1.setObjectName("Timer1");
+    Timer1.setInterval(100);
+    connect(&Timer1, &QTimer::timeout, this, &KorvelSetTime::ShowPcTime);
+
+    timeReference_.onChanged = [this] { MirrorTimeReference(); };
+    tray_ = std::make_unique<TrayIcon>(windowIcon(), [this] { ShowFromTray(); });
+}
+
+KorvelSetTime::~KorvelSetTime() = default;
+
+void KorvelSetTime::CreateControls() {
+    Text1 = Place<QLineEdit>(this, "Text1", Twips(360, 720, 555, 315), "Text1");
+    QFont courier = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    courier.setPointSizeF(9.75);
+    Text1->setFont(courier);
+    Text1->setVisible(false);
+
+    Option1[1] = Place<QRadioButton>(this, "Option1", Twips(3960, 1560, 915, 225), "LOCAL");
+    Option1[0] = Place<QRadioButton>(this, "Option1", Twips(2520, 1560, 975, 255), "UTC");
+    for (int index : {0, 1}) {
+        Option1[index]->setProperty("index", index);
+        Option1[index]->setAutoExclusive(false);  // the core keeps the pair exclusive
+        connect(Option1[index], &QRadioButton::clicked, this, [this, index] {
+            timeReference_.Select(index);
+            MirrorTimeReference();  // a click on the selected button must not clear it
+        });
+    }
+
+    Combo2 = Place<QComboBox>(this, "Combo2", Twips(480, 1440, 1155, 315));
+    Combo2->setEditable(true);
+    Combo2->setInsertPolicy(QComboBox::NoInsert);
+    Combo2->setEditText("None");
+    // Only the user's choice of an entry counts; text set from code never does.
+    connect(Combo2, &QComboBox::activated, this, &KorvelSetTime::ChoosePort);
+
+    AutoStart = Place<QCheckBox>(this, "AutoStart", Twips(210, 2400, 1545, 405),
+                                 "Auto-run at Windows Startup");
+    AutoStart->setVisible(false);
+
+    txtPCtime = Place<QLineEdit>(this, "txtPCtime", Twips(1320, 720, 3255, 315), "Text1");
+    txtPCtime->setFont(SansSerif(12, true));
+    txtPCtime->setReadOnly(true);
+    ShrinkToFit(txtPCtime, "00:00:00   00-00-0000");
+
+    Command4 = Place<QPushButton>(this, "Command4", Twips(2280, 2430, 1125, 375), "Hide Program");
+    Command4->setVisible(false);
+    Command1 = Place<QPushButton>(this, "Command1", Twips(4050, 2430, 1275, 375), "Close and Exit");
+    connect(Command1, &QPushButton::clicked, this, &KorvelSetTime::CloseAndExit);
+
+    lblVersion = Place<QLabel>(this, "lblVersion", Twips(3840, 3120, 1815, 255), "");
+    Label3 = Place<QLabel>(this, "Label3", Twips(360, 2040, 1815, 255), "\"+\" = available port");
+    Label1 = Place<QLabel>(this, "Label1", Twips(2760, 1800, 2175, 255), "Send UTC or Local Time");
+    Label2 = Place<QLabel>(this, "Label2", Twips(4230, 6300, 1245, 225), "");
+    Label5 = Place<QLabel>(this, "Label5", Twips(120, 3120, 2265, 255), "Korvel, Inc.");
+    Label10 = Place<QLabel>(this, "Label10", Twips(360, 1800, 1695, 225), "IR Emitter Com Port");
+    Label8 = Place<QLabel>(this, "Label8", Twips(2040, 1080, 1935, 255), "PC Local Time and Date");
+    Label6 = Place<QLabel>(this, "Label6", Twips(720, 120, 4665, 405),
+                           "Set Clock Time Using USB-IR Emitter");
+    Label6->setFont(SansSerif(12, true));
+    Label6->setAlignment(Qt::AlignCenter);
+    ShrinkToFit(Label6, Label6->text());
+
+    // Tab order by the controls' tab indexes; labels take no focus.
+    QWidget* order[] = {Command1, Command4,   txtPCtime,  AutoStart,
+                        Combo2,   Option1[0], Option1[1], Text1};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i) {
+        setTabOrder(order[i], order[i + 1]);
+    }
+}
+
+void KorvelSetTime::Load() {
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"enable Timer1", [this] { Timer1.start(); }},
+        {"version label", [this] { lblVersion->setText(VersionText()); }},
+        {"out of taskbar", [this] { TakeOutOfTaskbar(*this); }},
+        {"add tray icon", [this] { tray_->Add(); }},
+        {"hidden version label", [this] { Label2->setText(VersionText()); }},
+        {"fill port list", [this] { FillPortList(); }},
+        {"restore port",
+         [this] {
+             Combo2->setEditText(
+                 QString::fromStdString(RestoreSavedPort(parts_.port, settingsFile_)));
+         }},
+        {"line settings and open",
+         [this] { OpenRestoredPort(Combo2->currentText().toStdString(), parts_.port); }},
+        {"restore UTC/LOCAL", [this] { timeReference_.Restore(); }},
+    };
+    for (const auto& [name, step] : steps) {
+        stepsRun_.push_back(name);
+        ContinueOnError(step);
+    }
+    ShowPcTime();  // the first display need not wait for Timer1
+}
+
+void KorvelSetTime::ShowPcTime() {
+    PcClockReading now = parts_.clock.Read();
+    txtPCtime->setText(QString::fromStdString(now.timeText + "   " + now.dateText));
+}
+
+void KorvelSetTime::FillPortList() {
+    for (const std::string& entry : PortListEntries(parts_.probe)) {
+        Combo2->addItem(QString::fromStdString(entry));
+    }
+}
+
+void KorvelSetTime::ChoosePort(int index) {
+    QString entry = Combo2->itemText(index);
+    Combo2->setEditText(entry);  // the chosen entry replaces whatever was typed
+    ChooseListEntry(entry.toStdString(), parts_.port, settingsFile_, [this] { Warn(); });
+}
+
+void KorvelSetTime::MirrorTimeReference() {
+    for (int index : {0, 1}) {
+        Option1[index]->setChecked(timeReference_.Selected(index));
+    }
+}
+
+void KorvelSetTime::ShowFromTray() {
+    setVisible(true);
+    Timer1.start();
+}
+
+void KorvelSetTime::Warn() {
+    if (parts_.warn) {
+        parts_.warn();
+        return;
+    }
+    QMessageBox box(QMessageBox::Warning, "ERROR", "Please check your comm settings",
+                    QMessageBox::Ok, this);
+    box.exec();
+}
+
+bool KorvelSetTime::trayIconShown() const {
+    return tray_->IsShown();
+}
+
+void KorvelSetTime::CloseAndExit() {
+    if (parts_.port.PortOpen()) {
+        parts_.port.Close();
+    }
+    close();
+    QApplication::exit(0);
+}
+
+void KorvelSetTime::closeEvent(QCloseEvent* event) {
+    if (!unloaded_) {
+        unloaded_ = true;
+        stepsRun_.push_back("delete tray icon");
+        tray_->Delete();
+    }
+    event->accept();
+    // Without a taskbar button the window may not count as the last one: end explicitly.
+    QApplication::exit(0);
+}
+
+void KorvelSetTime::showEvent(QShowEvent* event) {
+    if (!shownBefore_ && screen() != nullptr) {
+        shownBefore_ = true;
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen()->availableGeometry()));
+    }
+    QWidget::showEvent(event);
+}

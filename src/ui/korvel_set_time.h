@@ -1,0 +1,94 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QWidget>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "clock/pc_clock.h"
+#include "clock/time_reference.h"
+#include "clock/transmission_tick.h"
+#include "serial/port_list.h"
+#include "serial/serial_port.h"
+
+class TrayIcon;
+
+// What the window needs from the world, so tests can stand in for each part.
+struct WindowParts {
+    const PcClock& clock;
+    SerialPort& port;  // MSComm1
+    std::filesystem::path programDirectory;
+    AvailabilityProbe probe;
+    std::function<void()> warn;  // empty: the window's own message box
+};
+
+// The program's one window. Every control keeps the short name it has always had, also as
+// its objectName.
+class KorvelSetTime : public QWidget {
+  public:
+    explicit KorvelSetTime(WindowParts parts, QWidget* parent = nullptr);
+    ~KorvelSetTime() override;
+
+    // Brings every part into its working state, in order, before the window is first shown.
+    // Continues on error: a step that fails is skipped and the next one runs.
+    void Load();
+
+    // "Close and Exit".
+    void CloseAndExit();
+
+    // Set when a step of the load or unload ran, in order; for tests and diagnostics.
+    const std::vector<std::string>& stepsRun() const { return stepsRun_; }
+    bool trayIconShown() const;
+    const std::optional<bool>& utcMode() const { return tick_.utcMode; }
+
+    QTimer SendUDP;
+    QTimer Timer1;
+    QLineEdit* Text1;
+    QRadioButton* Option1[2];
+    QComboBox* Combo2;
+    QCheckBox* AutoStart;
+    QLineEdit* txtPCtime;
+    QPushButton* Command4;
+    QPushButton* Command1;
+    QLabel* lblVersion;
+    QLabel* Label3;
+    QLabel* Label1;
+    QLabel* Label2;
+    QLabel* Label5;
+    QLabel* Label10;
+    QLabel* Label8;
+    QLabel* Label6;
+
+  protected:
+    // The unload step, whatever asks the window to close.
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+  private:
+    void CreateControls();
+    void ShowPcTime();
+    void FillPortList();
+    void ChoosePort(int index);
+    void MirrorTimeReference();
+    void ShowFromTray();
+    void Warn();
+
+    WindowParts parts_;
+    std::filesystem::path settingsFile_;
+    TransmissionTick tick_;
+    TimeReference timeReference_;
+    std::unique_ptr<TrayIcon> tray_;
+    std::vector<std::string> stepsRun_;
+    bool unloaded_ = false;
+    bool shownBefore_ = false;
+};
+
+// "Version 1.0.2", from the project's version numbers.
+QString VersionText();

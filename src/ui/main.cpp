@@ -1,0 +1,47 @@
+#include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+
+#include "clock/pc_clock.h"
+#include "serial/port_list.h"
+#include "serial/qt_serial_port.h"
+#include "settings/settings_file.h"
+#include "ui/close_requests.h"
+#include "ui/korvel_set_time.h"
+
+namespace {
+
+// With no display at all the program still does its job: packets flow, nothing is shown.
+void UseOffscreenWithoutADisplay() {
+#ifndef _WIN32
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
+        std::getenv("WAYLAND_DISPLAY") == nullptr) {
+        std::fputs("beamclock: no display; running without a window\n", stderr);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    }
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    UseOffscreenWithoutADisplay();
+    QApplication app(argc, argv);
+    app.setApplicationName("Beamclock");
+    app.setQuitOnLastWindowClosed(false);  // the window ends the program itself
+
+    std::filesystem::path programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    PortNames names = PortNames::FromSettings(settingsFilePath(programDirectory));
+    SystemPcClock clock;
+    QtSerialPort MSComm1(names);
+
+    KorvelSetTime window({clock,
+                          MSComm1,
+                          programDirectory,
+                          [&names](std::int16_t n) { return IsComPortAvailable(n, names); },
+                          {}});
+    CloseRequests closeRequests([&window] { window.close(); });
+    window.Load();
+    window.show();
+    return app.exec();
+}
