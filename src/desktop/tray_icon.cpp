@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -47,7 +48,26 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
     return atom;
 }
 
-// The EWMH way to change the state of a mapped window: a client message to the root window.
+// For a window manager that starts after us: it reads the state from the window itself.
+void AddToStateProperty(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t state,
+                        xcb_atom_t skipTaskbar) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 64),
+        nullptr);
+    bool present = false;
+    if (reply != nullptr) {
+        auto* atoms = static_cast<xcb_atom_t*>(xcb_get_property_value(reply));
+        int count = xcb_get_property_value_length(reply) / static_cast<int>(sizeof(xcb_atom_t));
+        present = std::find(atoms, atoms + count, skipTaskbar) != atoms + count;
+        free(reply);
+    }
+    if (!present) {
+        xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, state, XCB_ATOM_ATOM, 32,
+                            1, &skipTaskbar);
+    }
+}
+
+// The EWMH way to change the state of a mapped window is a client message to the root window.
 void SkipTaskbar(QWidget& window) {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     if (x11 == nullptr || x11->connection() == nullptr) {
@@ -62,6 +82,7 @@ void SkipTaskbar(QWidget& window) {
     message.type = Atom(connection, "_NET_WM_STATE");
     message.data.data32[0] = 1;  // _NET_WM_STATE_ADD
     message.data.data32[1] = Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR");
+    AddToStateProperty(connection, message.window, message.type, message.data.data32[1]);
     message.data.data32[3] = 1;  // sent by a normal application
     xcb_send_event(connection, 0, root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,

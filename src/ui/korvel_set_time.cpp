@@ -1,6 +1,5 @@
 #include "ui/korvel_set_time.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QMessageBox>
@@ -228,7 +227,6 @@ void KorvelSetTime::CloseAndExit() {
         parts_.port.Close();
     }
     close();
-    QApplication::exit(0);
 }
 
 void KorvelSetTime::closeEvent(QCloseEvent* event) {
@@ -239,7 +237,9 @@ void KorvelSetTime::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     // Without a taskbar button the window may not count as the last one: end explicitly.
-    QApplication::exit(0);
+    if (parts_.end) {
+        parts_.end();
+    }
 }
 
 void KorvelSetTime::showEvent(QShowEvent* event) {

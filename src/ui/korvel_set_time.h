@@ -27,6 +27,7 @@ struct WindowParts {
     std::filesystem::path programDirectory;
     AvailabilityProbe probe;
     std::function<void()> warn;  // empty: the window's own message box
+    std::function<void()> end;   // ends the program once the window has unloaded
 };
 
 // The program's one window. Every control keeps the short name it has always had, also as

@@ -35,11 +35,9 @@ int main(int argc, char* argv[]) {
     SystemPcClock clock;
     QtSerialPort MSComm1(names);
 
-    KorvelSetTime window({clock,
-                          MSComm1,
-                          programDirectory,
+    KorvelSetTime window({clock, MSComm1, programDirectory,
                           [&names](std::int16_t n) { return IsComPortAvailable(n, names); },
-                          {}});
+                          {}, [] { QApplication::exit(0); }});
     CloseRequests closeRequests([&window] { window.close(); });
     window.Load();
     window.show();

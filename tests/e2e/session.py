@@ -1,0 +1,221 @@
+"""What an end-to-end test needs around the real program: a virtual display with a window
+manager and a tray host, a pseudo-terminal as the serial port, and the program itself in a
+directory of its own. Every wait is bounded."""
+
+import os
+import select
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import tty
+
+PROGRAM = os.environ.get("BEAMCLOCK", "build-dev/bin/beamclock")
+PACKET_LENGTH = 35
+ZONE = "EST5EDT,M3.2.0,M11.1.0"  # local time is never UTC, so the two modes differ
+
+
+def wait_until(predicate, timeout, step=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(step)
+    return predicate()
+
+
+def run(*command, env=None):
+    result = subprocess.run(command, capture_output=True, text=True, timeout=10, env=env)
+    return result.stdout
+
+
+class XSession:
+    """Xvfb with openbox and, unless told otherwise, trayer as the tray host."""
+
+    def __init__(self, tray=True):
+        read_end, write_end = os.pipe()
+        self.processes = []
+        self.processes.append(subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+             "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        os.close(write_end)
+        ready, _, _ = select.select([read_end], [], [], 10)
+        number = os.read(read_end, 16).decode().strip() if ready else ""
+        os.close(read_end)
+        if not number:
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        self.display = ":" + number
+        self.env = dict(os.environ, DISPLAY=self.display)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self._start(["openbox", "--sm-disable"])
+        wait_until(lambda: "window id #" in run(
+            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", env=self.env), 10)
+        if tray:
+            self._start(["trayer", "--edge", "bottom", "--align", "center",
+                         "--widthtype", "request", "--SetDockType", "true"])
+            wait_until(lambda: "Trayer" in run("xwininfo", "-root", "-tree", env=self.env), 10)
+
+    def _start(self, command):
+        self.processes.append(subprocess.Popen(
+            command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+
+    def stop(self):
+        for process in reversed(self.processes):
+            process.terminate()
+            try:
+                process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait(timeout=5)
+
+    def x(self, *command):
+        return run(*command, env=self.env)
+
+    def program_windows(self):
+        """(window id, is in the tray) for each of the program's windows."""
+        windows = []
+        ancestors = []  # (indent, line) of the windows above the current one
+        for line in self.x("xwininfo", "-root", "-tree").splitlines():
+            stripped = line.lstrip()
+            if not stripped.startswith("0x"):
+                continue
+            indent = len(line) - len(stripped)
+            while ancestors and ancestors[-1][0] >= indent:
+                ancestors.pop()
+            if '("beamclock" "Beamclock")' in stripped:
+                in_tray = any('trayer' in above.lower() for _, above in ancestors)
+                windows.append((stripped.split()[0], in_tray))
+            ancestors.append((indent, stripped))
+        return windows
+
+    def tray_icon_present(self):
+        return any(in_tray for _, in_tray in self.program_windows())
+
+    def main_window(self):
+        """The program's managed top-level window, once the window manager has it."""
+        for window in self.x("xdotool", "search", "--class", "beamclock").split():
+            if "Beamclock" in self.x("xprop", "-id", window, "_NET_WM_NAME") and \
+                    "_NET_WM_STATE" in self.x("xprop", "-id", window, "_NET_WM_STATE") and \
+                    "not found" not in self.x("xprop", "-id", window, "_NET_WM_STATE"):
+                return window
+        return None
+
+
+class SerialLine:
+    """A pseudo-terminal: the program writes to the device, the test reads the line."""
+
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        tty.setraw(self.slave)
+        self.device = os.ttyname(self.slave)
+
+    def close(self):
+        for fd in (self.master, self.slave):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+
+    def drain(self):
+        """Drops what the line holds already, so arrival times are true from here on."""
+        while select.select([self.master], [], [], 0)[0]:
+            try:
+                os.read(self.master, 4096)
+            except OSError:
+                return
+
+    def packets(self, duration):
+        """[(arrival time of the first byte, packet)] for what arrives within duration."""
+        received = []
+        pending = b""
+        started_at = None
+        deadline = time.time() + duration
+        while time.time() < deadline:
+            ready, _, _ = select.select([self.master], [], [], max(0, deadline - time.time()))
+            if not ready:
+                break
+            now = time.time()
+            try:
+                chunk = os.read(self.master, 4096)
+            except OSError:
+                break
+            if not pending:
+                started_at = now
+            pending += chunk
+            while len(pending) >= PACKET_LENGTH:
+                received.append((started_at, pending[:PACKET_LENGTH]))
+                pending = pending[PACKET_LENGTH:]
+                started_at = now
+        if pending:
+            received.append((started_at, pending))
+        return received
+
+
+class Program:
+    """A copy of the built program in a directory of its own, with its settings file."""
+
+    def __init__(self, settings=None):
+        self.directory = tempfile.mkdtemp(prefix="beamclock-e2e-")
+        self.executable = os.path.join(self.directory, "beamclock")
+        shutil.copy2(PROGRAM, self.executable)
+        self.settings_file = os.path.join(self.directory, "Skyfix.ini")
+        if settings is not None:
+            with open(self.settings_file, "w") as file:
+                file.write(settings)
+        self.process = None
+
+    def start(self, env):
+        env = dict(env, TZ=ZONE)
+        self.process = subprocess.Popen([self.executable], env=env, stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT, text=True)
+
+    def wait(self, timeout=10):
+        return self.process.wait(timeout=timeout)
+
+    def signal(self, number):
+        self.process.send_signal(number)
+
+    def settings(self):
+        try:
+            with open(self.settings_file) as file:
+                return file.read()
+        except FileNotFoundError:
+            return None
+
+    def stop(self):
+        if self.process:
+            if self.process.poll() is None:
+                self.process.kill()
+                self.process.wait(timeout=5)
+            self.process.stdout.close()
+        shutil.rmtree(self.directory, ignore_errors=True)
+
+    def output(self):
+        """What the program printed, once it has ended."""
+        return self.process.stdout.read() if self.process.poll() is not None else ""
+
+
+def settings_for(device, utc=False, port="+COM3"):
+    return (f"[SerialSync]\nCOMPORT={port}\nTIMEUTC={utc}\nTIMELOCAL={not utc}\n\n"
+            f"[Ports]\nCOM3={device}\n")
+
+
+def named_instant(packet, utc):
+    """Seconds since 1970 of the time a packet names."""
+    text = packet.decode("ascii")
+    second, minute, hour = int(text[1:3]), int(text[3:5]), int(text[5:7])
+    day, month, year = int(text[7:9]), int(text[9:11]), int(text[11:15])
+    fields = (year, month, day, hour, minute, second, 0, 0, -1)
+    if utc:
+        import calendar
+        return calendar.timegm(fields)
+    return time.mktime(fields)
+
+
+os.environ["TZ"] = ZONE
+time.tzset()
+signal.signal(signal.SIGPIPE, signal.SIG_DFL)
