@@ -52,8 +52,7 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
 void AddToStateProperty(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t state,
                         xcb_atom_t skipTaskbar) {
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 64),
-        nullptr);
+        connection, xcb_get_property(connection, 0, window, state, XCB_ATOM_ATOM, 0, 64), nullptr);
     bool present = false;
     if (reply != nullptr) {
         auto* atoms = static_cast<xcb_atom_t*>(xcb_get_property_value(reply));
@@ -62,8 +61,8 @@ void AddToStateProperty(xcb_connection_t* connection, xcb_window_t window, xcb_a
         free(reply);
     }
     if (!present) {
-        xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, state, XCB_ATOM_ATOM, 32,
-                            1, &skipTaskbar);
+        xcb_change_property(connection, XCB_PROP_MODE_APPEND, window, state, XCB_ATOM_ATOM, 32, 1,
+                            &skipTaskbar);
     }
 }
 

@@ -82,13 +82,11 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     CreateControls();
 
     SendUDP.setObjectName("SendUDP");
-    SendUDP.setInterval(100);
-    connect(&SendUDP, &QTimer::timeout, this, [this] { tick_.TransmitTick(); });
-    SendUDP.start();  // enabled from the window's creation; its first tick follows the load
+    SendUDP.OnTimeout([this] { tick_.TransmitTick(); });
+    SendUDP.Start();  // enabled from the window's creation; its first tick follows the load
 
     Timer1.setObjectName("Timer1");
-    Timer1.setInterval(100);
-    connect(&Timer1, &QTimer::timeout, this, &KorvelSetTime::ShowPcTime);
+    Timer1.OnTimeout([this] { ShowPcTime(); });
 
     timeReference_.onChanged = [this] { MirrorTimeReference(); };
     tray_ = std::make_unique<TrayIcon>(windowIcon(), [this] { ShowFromTray(); });
@@ -158,7 +156,7 @@ void KorvelSetTime::CreateControls() {
 
 void KorvelSetTime::Load() {
     const std::pair<const char*, std::function<void()>> steps[] = {
-        {"enable Timer1", [this] { Timer1.start(); }},
+        {"enable Timer1", [this] { Timer1.Start(); }},
         {"version label", [this] { lblVersion->setText(VersionText()); }},
         {"out of taskbar", [this] { TakeOutOfTaskbar(*this); }},
         {"add tray icon", [this] { tray_->Add(); }},
@@ -182,7 +180,10 @@ void KorvelSetTime::Load() {
 
 void KorvelSetTime::ShowPcTime() {
     PcClockReading now = parts_.clock.Read();
-    txtPCtime->setText(QString::fromStdString(now.timeText + "   " + now.dateText));
+    QString text = QString::fromStdString(now.timeText + "   " + now.dateText);
+    if (text != txtPCtime->text()) {  // changes once a second; spare the nine repaints
+        txtPCtime->setText(text);
+    }
 }
 
 void KorvelSetTime::FillPortList() {
@@ -205,7 +206,7 @@ void KorvelSetTime::MirrorTimeReference() {
 
 void KorvelSetTime::ShowFromTray() {
     setVisible(true);
-    Timer1.start();
+    Timer1.Start();
 }
 
 void KorvelSetTime::Warn() {

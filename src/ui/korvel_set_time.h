@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTimer>
 #include <QWidget>
 #include <filesystem>
 #include <functional>
@@ -17,6 +16,7 @@
 #include "clock/transmission_tick.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
+#include "ui/mark_timer.h"
 
 class TrayIcon;
 
@@ -49,8 +49,8 @@ class KorvelSetTime : public QWidget {
     bool trayIconShown() const;
     const std::optional<bool>& utcMode() const { return tick_.utcMode; }
 
-    QTimer SendUDP;
-    QTimer Timer1;
+    MarkTimer SendUDP;
+    MarkTimer Timer1;
     QLineEdit* Text1;
     QRadioButton* Option1[2];
     QComboBox* Combo2;

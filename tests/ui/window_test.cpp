@@ -17,7 +17,7 @@
 using Events = std::vector<std::string>;
 
 class Window : public ::testing::Test {
-protected:
+  protected:
     ScopedTimeZone zone{"UTC0"};
     TempDir dir;
     std::filesystem::path ini = settingsFilePath(dir.path());
@@ -32,9 +32,13 @@ protected:
         if (!useMessageBox) {
             warn = [this] { ++warnings; };
         }
-        window = std::make_unique<KorvelSetTime>(WindowParts{
-            clock, port, dir.path(), [this](std::int16_t n) { return available.count(n) > 0; },
-            warn, {}});
+        window = std::make_unique<KorvelSetTime>(
+            WindowParts{clock,
+                        port,
+                        dir.path(),
+                        [this](std::int16_t n) { return available.count(n) > 0; },
+                        warn,
+                        {}});
     }
     void Start(bool useMessageBox = false) {
         Create(useMessageBox);
@@ -81,8 +85,8 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
         ASSERT_NE(widget, nullptr) << control.name;
         EXPECT_EQ(widget->geometry(), control.place) << control.name;
         EXPECT_EQ(widget->isVisible(), control.visible) << control.name;
-        QString text = widget->property(qobject_cast<QComboBox*>(widget) ? "currentText" : "text")
-                           .toString();
+        QString text =
+            widget->property(qobject_cast<QComboBox*>(widget) ? "currentText" : "text").toString();
         if (!control.text.isEmpty()) {
             EXPECT_EQ(text, control.text) << control.name;
         }
@@ -98,8 +102,8 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
 
 TEST_F(Window, TabOrderFollowsTheTabIndexes) {
     Start();
-    QWidget* expected[] = {window->Command1, window->Command4,  window->txtPCtime,
-                           window->AutoStart, window->Combo2,   window->Option1[0],
+    QWidget* expected[] = {window->Command1,   window->Command4, window->txtPCtime,
+                           window->AutoStart,  window->Combo2,   window->Option1[0],
                            window->Option1[1], window->Text1};
     for (std::size_t i = 0; i + 1 < std::size(expected); ++i) {
         QWidget* next = expected[i]->nextInFocusChain();
@@ -115,10 +119,10 @@ TEST_F(Window, TimeDisplayShowsLocalTimeThreeBlanksAndDate) {
     Start();
     EXPECT_TRUE(window->Timer1.isActive());
     EXPECT_TRUE(window->SendUDP.isActive());
-    EXPECT_EQ(window->Timer1.interval(), 100);
+    EXPECT_EQ(window->Timer1.period(), 100);
     EXPECT_EQ(window->txtPCtime->text(), "14:05:09   12-06-2026");
     clock.Advance(1000);
-    window->Timer1.timeout({});
+    window->Timer1.Fire();
     EXPECT_EQ(window->txtPCtime->text(), "14:05:10   12-06-2026");
 }
 
@@ -256,7 +260,7 @@ TEST_F(Window, TransmissionTickFillsText1AndWritesOnEvenSeconds) {
     WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\n");
     clock.Set(UtcInstant(2026, 12, 6, 14, 5, 10));
     Start();
-    window->SendUDP.timeout({});
+    window->SendUDP.Fire();
     EXPECT_EQ(window->Text1->text(), "*100514061220260000000001000000000#");
     EXPECT_EQ(port.writes, (Events{"*100514061220260000000001000000000#"}));
 }

@@ -1,0 +1,327 @@
+// Measures how well Beamclock keeps time on the line: runs the real program on Qt's offscreen
+// platform with its port on a pseudo-terminal, reads the packets off the other side, and
+// compares it with a baseline build whose two timers run free. Not a test: run it.
+//
+//   beamclock_benchmark [--seconds N] [--load] [--program PATH] [--baseline PATH]
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "clock/packet.h"
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kWarmUpSeconds = 2.0;
+
+double WallSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// One copy of a program under measurement, with its line.
+struct Run {
+    fs::path executable;
+    fs::path directory;
+    int master = -1;
+    int slave = -1;
+    pid_t pid = -1;
+    std::string pending;
+    double pendingSince = 0;
+    std::vector<double> latenciesMs;
+    std::vector<long> namedSeconds;
+    int oddSeconds = 0;
+    int malformed = 0;
+    double cpuAtWarmUp = 0;
+    double cpuAtEnd = 0;
+    double peakMegabytes = 0;
+};
+
+// Time on the CPU, user and system, summed over the program's threads. The scheduler's own
+// count in nanoseconds: the tick-sampled utime and stime are far too coarse for a program that
+// wakes ten times a second for a few microseconds.
+double CpuSeconds(pid_t pid) {
+    double total = 0;
+    std::error_code error;
+    for (const auto& task :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream schedstat(task.path() / "schedstat");
+        double nanoseconds = 0;
+        if (schedstat >> nanoseconds) {
+            total += nanoseconds / 1e9;
+        }
+    }
+    return total;
+}
+
+double PeakMegabytes(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmHWM:", 0) == 0) {
+            return std::stod(line.substr(6)) / 1024.0;
+        }
+    }
+    return 0;
+}
+
+bool Start(Run& run) {
+    char name[256] = {};
+    if (openpty(&run.master, &run.slave, name, nullptr, nullptr) != 0) {
+        return false;
+    }
+    termios raw{};
+    tcgetattr(run.slave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(run.slave, TCSANOW, &raw);
+    fcntl(run.master, F_SETFL, fcntl(run.master, F_GETFL) | O_NONBLOCK);
+
+    char pattern[] = "/tmp/beamclock-bench-XXXXXX";
+    run.directory = mkdtemp(pattern);
+    fs::path copy = run.directory / "beamclock";
+    fs::copy_file(run.executable, copy);
+    std::ofstream(run.directory / "Skyfix.ini")
+        << "[SerialSync]\nCOMPORT=+COM3\nTIMEUTC=False\nTIMELOCAL=True\n\n[Ports]\nCOM3=" << name
+        << "\n";
+
+    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "TZ=UTC0",
+                                 "XDG_RUNTIME_DIR=" + run.directory.string()};
+    std::vector<char*> envp;
+    for (auto& entry : env) {
+        envp.push_back(entry.data());
+    }
+    envp.push_back(nullptr);
+    std::string path = copy.string();
+    char* argv[] = {path.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    int failed = posix_spawn(&run.pid, path.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return failed == 0;
+}
+
+void Take(Run& run, double arrival, double measureFrom) {
+    char buffer[512];
+    ssize_t got;
+    while ((got = read(run.master, buffer, sizeof buffer)) > 0) {
+        if (run.pending.empty()) {
+            run.pendingSince = arrival;
+        }
+        run.pending.append(buffer, static_cast<std::size_t>(got));
+        while (run.pending.size() >= kPacketLength) {
+            std::string packet = run.pending.substr(0, kPacketLength);
+            run.pending.erase(0, kPacketLength);
+            double firstByte = run.pendingSince;
+            run.pendingSince = arrival;
+            if (firstByte < measureFrom) {
+                continue;
+            }
+            ParsedPacket parsed = ParseClockPacket(packet);
+            if (!parsed.value) {
+                ++run.malformed;
+                continue;
+            }
+            const CalendarValue& v = *parsed.value;
+            std::tm fields{};
+            fields.tm_year = v.year - 1900;
+            fields.tm_mon = v.month - 1;
+            fields.tm_mday = v.day;
+            fields.tm_hour = v.hour;
+            fields.tm_min = v.minute;
+            fields.tm_sec = v.second;
+            long named = static_cast<long>(timegm(&fields));
+            run.namedSeconds.push_back(named);
+            run.oddSeconds += named % 2 != 0;
+            run.latenciesMs.push_back((firstByte - static_cast<double>(named)) * 1000.0);
+        }
+    }
+}
+
+void Stop(Run& run) {
+    run.cpuAtEnd = CpuSeconds(run.pid);
+    run.peakMegabytes = PeakMegabytes(run.pid);
+    kill(run.pid, SIGTERM);
+    waitpid(run.pid, nullptr, 0);
+    close(run.master);
+    close(run.slave);
+    fs::remove_all(run.directory);
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) {
+        return NAN;
+    }
+    std::sort(values.begin(), values.end());
+    auto index = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
+    return values[std::min(values.size() - 1, index == 0 ? 0 : index - 1)];
+}
+
+struct Tally {
+    int missed = 0;
+    int doubled = 0;
+};
+
+Tally CountEvenSeconds(const Run& run) {
+    Tally tally;
+    if (run.namedSeconds.empty()) {
+        return tally;
+    }
+    std::map<long, int> seen;
+    for (long second : run.namedSeconds) {
+        ++seen[second];
+    }
+    long first = seen.begin()->first;
+    long last = seen.rbegin()->first;
+    for (long second = first + (first % 2 != 0); second <= last; second += 2) {
+        auto found = seen.find(second);
+        if (found == seen.end()) {
+            ++tally.missed;
+        } else if (found->second > 1) {
+            tally.doubled += found->second - 1;
+        }
+    }
+    return tally;
+}
+
+std::vector<pid_t> StartLoad() {
+    std::vector<pid_t> workers;
+    long cores = sysconf(_SC_NPROCESSORS_ONLN);
+    for (long i = 0; i < cores; ++i) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            volatile unsigned long spin = 0;
+            for (;;) {
+                spin = spin + 1;
+            }
+        }
+        workers.push_back(pid);
+    }
+    return workers;
+}
+
+void Row(const char* name, double a, double b, const char* format) {
+    char left[32], right[32];
+    std::snprintf(left, sizeof left, format, a);
+    std::snprintf(right, sizeof right, format, b);
+    double ratio = b != 0 ? a / b : NAN;
+    std::printf("| %-44s | %12s | %12s | %7.3f |\n", name, left, right, ratio);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 60;
+    bool load = false;
+    fs::path here = fs::canonical("/proc/self/exe").parent_path();
+    Run marks;
+    marks.executable = here / "beamclock";
+    Run baseline;
+    baseline.executable = here / "beamclock_free_running";
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) {
+            seconds = std::stod(argv[++i]);
+        } else if (arg == "--load") {
+            load = true;
+        } else if (arg == "--program" && i + 1 < argc) {
+            marks.executable = argv[++i];
+        } else if (arg == "--baseline" && i + 1 < argc) {
+            baseline.executable = argv[++i];
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--seconds N] [--load] [--program PATH] [--baseline PATH]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+
+    std::vector<pid_t> workers = load ? StartLoad() : std::vector<pid_t>{};
+    std::vector<Run*> runs{&marks, &baseline};
+    for (Run* run : runs) {
+        if (!Start(*run)) {
+            std::fprintf(stderr, "could not start %s\n", run->executable.c_str());
+            return 1;
+        }
+    }
+    double started = WallSeconds();
+    double measureFrom = started + kWarmUpSeconds;
+    double until = measureFrom + seconds;
+    bool warmedUp = false;
+    while (WallSeconds() < until) {
+        pollfd ready[2] = {{marks.master, POLLIN, 0}, {baseline.master, POLLIN, 0}};
+        poll(ready, 2, 100);
+        double arrival = WallSeconds();  // as close to the wake-up as we can take it
+        for (Run* run : runs) {
+            Take(*run, arrival, measureFrom);
+        }
+        if (!warmedUp && arrival >= measureFrom) {
+            warmedUp = true;
+            for (Run* run : runs) {
+                run->cpuAtWarmUp = CpuSeconds(run->pid);
+            }
+        }
+    }
+    for (Run* run : runs) {
+        Stop(*run);
+    }
+    for (pid_t worker : workers) {
+        kill(worker, SIGKILL);
+        waitpid(worker, nullptr, 0);
+    }
+
+    std::printf("Beamclock benchmark: %.0f s measured after %.0f s of start-up, %s, %ld cores\n\n",
+                seconds, kWarmUpSeconds, load ? "all cores kept busy" : "idle machine",
+                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("| %-44s | %12s | %12s | %7s |\n", "figure", "on the marks", "free-running",
+                "ratio");
+    std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(14, '-').c_str(),
+                std::string(14, '-').c_str(), std::string(9, '-').c_str());
+    const char* ms = "%.3f";
+    Row("first byte after its second, min (ms)", Percentile(marks.latenciesMs, 0),
+        Percentile(baseline.latenciesMs, 0), ms);
+    Row("first byte after its second, median (ms)", Percentile(marks.latenciesMs, 0.5),
+        Percentile(baseline.latenciesMs, 0.5), ms);
+    Row("first byte after its second, p99 (ms)", Percentile(marks.latenciesMs, 0.99),
+        Percentile(baseline.latenciesMs, 0.99), ms);
+    Row("first byte after its second, max (ms)", Percentile(marks.latenciesMs, 1),
+        Percentile(baseline.latenciesMs, 1), ms);
+    Row("packets per minute", static_cast<double>(marks.latenciesMs.size()) * 60 / seconds,
+        static_cast<double>(baseline.latenciesMs.size()) * 60 / seconds, "%.1f");
+    Tally a = CountEvenSeconds(marks), b = CountEvenSeconds(baseline);
+    Row("even seconds missed", a.missed, b.missed, "%.0f");
+    Row("even seconds sent twice", a.doubled, b.doubled, "%.0f");
+    Row("packets for odd seconds or malformed", marks.oddSeconds + marks.malformed,
+        baseline.oddSeconds + baseline.malformed, "%.0f");
+    auto cpuPercent = [seconds](const Run& run) {
+        return (run.cpuAtEnd - run.cpuAtWarmUp) / seconds * 100;
+    };
+    Row("CPU, user + system (% of one core)", cpuPercent(marks), cpuPercent(baseline), "%.3f");
+    Row("peak resident memory (MB)", marks.peakMegabytes, baseline.peakMegabytes, "%.1f");
+    return 0;
+}

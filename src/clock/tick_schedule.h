@@ -1,0 +1,15 @@
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int kTickPeriodMs = 100;
+
+// The first multiple of period after now: the next mark of a clock that ticks every period.
+// Works in any unit, and before 1970 too.
+std::int64_t NextMark(std::int64_t now, std::int64_t period);
+
+// How long to wait from this instant (milliseconds since 1970, whole milliseconds as the
+// clock gives them) until the next 100 ms mark of the wall clock: x.000, x.100 ... x.900 s.
+// Waiting the whole milliseconds up to the mark lands at or just after it, never before, so
+// the tick on x.000 already sees the new second. Between 1 and 100 ms.
+int MillisecondsToNextMark(std::int64_t unixMilliseconds);

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class QSocketNotifier;
+
+// A 100 ms timer whose ticks sit on the wall clock's 100 ms marks (x.000, x.100 ... x.900 s).
+// It is re-armed from the clock at every tick, so drift, a busy event loop, a suspend or a
+// clock that is stepped never accumulate or stall it: the next tick is on the next mark.
+// On Linux it sleeps to the absolute mark itself (a timerfd on the real-time clock, cancelled
+// when the clock is set), so the tick comes within a fraction of a millisecond of the mark;
+// elsewhere it waits the whole milliseconds up to it.
+class MarkTimer : public QObject {
+  public:
+    explicit MarkTimer(QObject* parent = nullptr);
+    ~MarkTimer() override;
+
+    void OnTimeout(std::function<void()> handler) { handler_ = std::move(handler); }
+
+    // Starts ticking, if it is not already; the first tick comes on the next mark.
+    void Start();
+    bool isActive() const { return active_; }
+    static constexpr int period() { return 100; }
+
+    // One tick, as the timer gives it.
+    void Fire();
+
+  private:
+    void Arm();
+
+    std::function<void()> handler_;
+    bool active_ = false;
+    int timerFd_ = -1;
+    QSocketNotifier* notifier_ = nullptr;
+    QTimer fallback_;
+};
