@@ -1,6 +1,23 @@
 #include "serial/port_names.h"
 
-#include "settings/settings_file.h"
+#include "settings/profile_file.h"
+
+namespace {
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
 
 std::string DefaultDeviceForPort(int number) {
 #ifdef _WIN32
@@ -20,10 +37,17 @@ std::string DefaultDeviceForPort(int number) {
 }
 
 PortNames PortNames::FromSettings(const std::filesystem::path& settingsFile) {
+    // One pass over the section rather than sixteen reads of what may be a large file.
+    std::map<int, std::string> found;
+    for (const auto& [key, device] : ReadProfileSection(settingsFile, "Ports")) {
+        for (int number = kFirstPort; number <= kLastPort; ++number) {
+            if (SameIgnoringCase(key, "COM" + std::to_string(number))) {
+                found.emplace(number, device);  // the first matching key wins
+            }
+        }
+    }
     PortNames names;
-    for (int number = kFirstPort; number <= kLastPort; ++number) {
-        std::string device =
-            ReadIniValue("Ports", "COM" + std::to_string(number), "", settingsFile);
+    for (auto& [number, device] : found) {
         if (!device.empty()) {
             names.Override(number, device);
         }

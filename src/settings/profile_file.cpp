@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <system_error>
 #include <vector>
 
@@ -158,12 +157,13 @@ std::optional<std::string> Load(const fs::path& file) {
     if (!in) {
         return std::nullopt;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
+    std::string content(static_cast<std::size_t>(size), '\0');
+    in.read(content.data(), static_cast<std::streamsize>(size));
     if (in.bad()) {
         return std::nullopt;
     }
-    return std::move(content).str();
+    content.resize(static_cast<std::size_t>(in.gcount()));  // it may have shrunk meanwhile
+    return content;
 }
 
 // The file a write really changes: a link is followed to the file it names.
@@ -203,7 +203,10 @@ void SyncDirectory(const fs::path& directory) {
 // complete old file or the complete new one.
 bool Replace(const fs::path& file, std::string_view content) {
     fs::path directory = file.parent_path();
-    std::string temp = (directory / ("." + file.filename().string() + ".XXXXXX")).string();
+    std::string name = ".";
+    name += file.filename().string();
+    name += ".XXXXXX";
+    std::string temp = (directory / name).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
         return false;
@@ -252,6 +255,16 @@ bool BreaksLayout(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
 
+// Whether the names and the value can be written so that a read finds them again: no line
+// breaks or NULs, a key that is no comment or section line and holds no "=", names without
+// surrounding blanks, and a section name without "]".
+bool FitsTheLayout(std::string_view section, std::string_view key, std::string_view value) {
+    return !BreaksLayout(section) && !BreaksLayout(key) && !BreaksLayout(value) && !key.empty() &&
+           Trim(key) == key && key.find('=') == std::string_view::npos && key.front() != '[' &&
+           key.front() != ';' && Trim(section) == section &&
+           section.find(']') == std::string_view::npos;
+}
+
 std::string_view LineEndOf(const std::vector<Line>& lines) {
     for (const Line& line : lines) {
         if (!line.end.empty()) {
@@ -298,7 +311,9 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
         if (!lines.empty() && !Trim(lines.back().text).empty()) {
             out += eol;  // a blank line between sections
         }
-        out += "[" + std::string(section) + "]";
+        out += '[';
+        out += section;
+        out += ']';
         out += eol;
         out += keyLine;
         out += eol;
@@ -325,11 +340,30 @@ std::string ReadProfileString(const fs::path& file, std::string_view section, st
     return std::string(value.substr(0, room));
 }
 
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::path& file,
+                                                                    std::string_view section) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::optional<std::string> content = Load(file);
+    if (!content) {
+        return entries;
+    }
+    std::vector<Line> lines = SplitLines(WithoutBom(*content));
+    Location where = Find(lines, section, {});
+    if (!where.section) {
+        return entries;
+    }
+    for (std::size_t i = *where.section + 1; i <= where.lastContent; ++i) {
+        if (auto keyLine = ParseKeyLine(lines[i].text)) {
+            std::string_view value = Unquote(keyLine->value);
+            entries.emplace_back(keyLine->key, value.substr(0, value.find('\0')));
+        }
+    }
+    return entries;
+}
+
 bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,
                         std::string_view value) {
-    if (BreaksLayout(section) || BreaksLayout(key) || BreaksLayout(value) || Trim(key).empty() ||
-        Trim(key) != key || key.find('=') != std::string_view::npos ||
-        section.find(']') != std::string_view::npos) {
+    if (!FitsTheLayout(section, key, value)) {
         return false;
     }
     fs::path target = Resolve(file);

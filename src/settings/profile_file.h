@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 // Files of "[section]" lines followed by "key=value" lines, read and written the way the
 // Windows private-profile service does. Our own, because QSettings quotes, escapes and cases
@@ -16,6 +18,10 @@
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,
                               std::string_view key, std::string_view defaultValue,
                               std::size_t bufferSize);
+
+// Every key line of the first matching section, in file order, as a read gives their values.
+std::vector<std::pair<std::string, std::string>> ReadProfileSection(
+    const std::filesystem::path& file, std::string_view section);
 
 // Sets key in section to value, creating the file and the section as needed. Every other byte
 // of the file stays as it was, and the new file replaces the old one atomically (a link is

@@ -158,14 +158,14 @@ class SerialLine:
 class Program:
     """A copy of the built program in a directory of its own, with its settings file."""
 
-    def __init__(self, settings=None):
-        self.directory = tempfile.mkdtemp(prefix="beamclock-e2e-")
+    def __init__(self, settings=None, directory=None):
+        self.directory = directory or tempfile.mkdtemp(prefix="beamclock-e2e-")
         self.executable = os.path.join(self.directory, "beamclock")
         shutil.copy2(PROGRAM, self.executable)
         self.settings_file = os.path.join(self.directory, "Skyfix.ini")
         if settings is not None:
-            with open(self.settings_file, "w") as file:
-                file.write(settings)
+            with open(self.settings_file, "wb") as file:
+                file.write(settings.encode("latin-1") if isinstance(settings, str) else settings)
         self.process = None
 
     def start(self, env):
@@ -181,10 +181,13 @@ class Program:
 
     def settings(self):
         try:
-            with open(self.settings_file) as file:
-                return file.read()
-        except FileNotFoundError:
+            with open(self.settings_file, "rb") as file:
+                return file.read().decode("latin-1")
+        except (FileNotFoundError, IsADirectoryError):
             return None
+
+    def alive(self):
+        return self.process.poll() is None
 
     def stop(self):
         if self.process:
@@ -199,9 +202,32 @@ class Program:
         return self.process.stdout.read() if self.process.poll() is not None else ""
 
 
+def ports_section(device, nowhere="/nonexistent/serial"):
+    """[Ports] with COM3 on the given device and every other port on no device at all, so a
+    test never touches a real serial port of the machine."""
+    lines = [f"COM{n}={device if n == 3 else nowhere + str(n)}" for n in range(1, 17)]
+    return "[Ports]\n" + "\n".join(lines) + "\n"
+
+
 def settings_for(device, utc=False, port="+COM3"):
     return (f"[SerialSync]\nCOMPORT={port}\nTIMEUTC={utc}\nTIMELOCAL={not utc}\n\n"
-            f"[Ports]\nCOM3={device}\n")
+            + ports_section(device))
+
+
+def offscreen_env():
+    env = {key: value for key, value in os.environ.items()
+           if key not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    env["QT_QPA_PLATFORM"] = "offscreen"
+    return env
+
+
+def cpu_seconds(pid):
+    """Time the process has spent on a CPU, from the scheduler's own count."""
+    total = 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        with open(f"/proc/{pid}/task/{task}/schedstat") as file:
+            total += int(file.read().split()[0])
+    return total / 1e9
 
 
 def named_instant(packet, utc):

@@ -31,7 +31,7 @@ TEST(PortListEntries, NoPortsAtAllMarksNone) {
 TEST(PortNames, PlatformDefaultsAndOverridesFromTheSettingsFile) {
     TempDir dir;
     auto ini = settingsFilePath(dir.path());
-    WriteFile(ini, "[Ports]\ncom5 = /dev/serial/by-id/emitter\nCOM6=\n");
+    WriteFile(ini, "[Ports]\ncom5 = /dev/serial/by-id/emitter\nCOM6=\nCOM5=/dev/second\n");
     PortNames names = PortNames::FromSettings(ini);
     EXPECT_EQ(names.DeviceFor(1), "/dev/ttyS0");
     EXPECT_EQ(names.DeviceFor(4), "/dev/ttyS3");

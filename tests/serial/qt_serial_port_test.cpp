@@ -8,6 +8,8 @@
 
 #include "clock/packet.h"
 #include "serial/port_list.h"
+#include "serial/port_selection.h"
+#include "settings/settings_file.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -104,6 +106,35 @@ TEST_F(QtSerialPortTest, ANonTerminalDeviceNeverOpens) {
     onFile.SetCommPort(4);
     EXPECT_FALSE(onFile.Open());
     EXPECT_EQ(ReadFile(dir / "plain"), "");
+}
+
+// The emitter is pulled out and plugged in again, under the same stable name: writes fail
+// quietly meanwhile, and choosing the port again brings the packets back.
+TEST(EmitterReplugged, ChoosingThePortAgainReopensIt) {
+    TempDir dir;
+    auto ini = settingsFilePath(dir.path());
+    std::filesystem::path stableName = dir / "emitter";
+    auto first = std::make_unique<PtyPair>();
+    std::filesystem::create_symlink(first->device(), stableName);
+    PortNames names;
+    names.Override(3, stableName.string());
+    QtSerialPort port(names);
+    int warnings = 0;
+    ChooseListEntry("+COM3", port, ini, [&] { ++warnings; });
+    ASSERT_TRUE(port.PortOpen());
+
+    first.reset();  // pulled out
+    EXPECT_FALSE(port.Output("*"));
+    EXPECT_TRUE(port.PortOpen());  // nobody watches for it; the user sees no packets arrive
+
+    PtyPair second;  // plugged in again
+    std::filesystem::remove(stableName);
+    std::filesystem::create_symlink(second.device(), stableName);
+    ChooseListEntry("+COM3", port, ini, [&] { ++warnings; });
+    EXPECT_EQ(warnings, 0);
+    const ClockPacket packet = BuildLocalPacket("14:05:10", "12-06-2026");
+    EXPECT_TRUE(port.Output(packet));
+    EXPECT_EQ(second.Read(100, 500ms), packet);
 }
 
 int main(int argc, char** argv) {

@@ -111,6 +111,9 @@ TEST_F(ProfileFile, WriteRefusesTextsThatWouldBreakTheLayout) {
     EXPECT_FALSE(WriteProfileString(ini, "S", "A=B", "1"));
     EXPECT_FALSE(WriteProfileString(ini, "S]", "A", "1"));
     EXPECT_FALSE(WriteProfileString(ini, "S", "", "1"));
+    EXPECT_FALSE(WriteProfileString(ini, "S", "[T]", "1"));
+    EXPECT_FALSE(WriteProfileString(ini, "S", ";A", "1"));
+    EXPECT_FALSE(WriteProfileString(ini, " S", "A", "1"));
     EXPECT_EQ(ReadFile(ini), "[S]\na=1\n");
 }
 

@@ -1,0 +1,82 @@
+// What the tick does when the PC clock is stepped, changes zone rules or runs far ahead.
+
+#include <gtest/gtest.h>
+
+#include "clock/transmission_tick.h"
+#include "support/fake_clock.h"
+#include "support/recording_port.h"
+#include "support/time_zone.h"
+
+namespace {
+
+class SteppedClock : public ::testing::Test {
+  protected:
+    FakeClock clock{UtcInstant(2026, 12, 6, 14, 5, 0)};
+    RecordingPort port;
+    std::vector<std::string> shown;
+    TransmissionTick tick{clock, port, [this](const std::string& text) { shown.push_back(text); }};
+
+    void SetUp() override { port.open = true; }
+
+    // Ticks every 100 ms for the given time.
+    void RunFor(int milliseconds) {
+        for (int elapsed = 0; elapsed < milliseconds; elapsed += 100) {
+            tick.TransmitTick();
+            clock.Advance(100);
+        }
+    }
+    std::string LastSent() const { return port.writes.empty() ? "" : port.writes.back(); }
+};
+
+}  // namespace
+
+TEST_F(SteppedClock, SteppedBackAnHourItWaitsForTheNextSecondThenSendsTheNewTime) {
+    ScopedTimeZone zone("UTC0");
+    RunFor(1'000);
+    clock.Set(UtcInstant(2026, 12, 6, 13, 5, 0), 500);  // back an hour: the same seconds field
+    RunFor(500);
+    EXPECT_EQ(shown.size(), 1u);
+    RunFor(1'500);
+    EXPECT_EQ(LastSent(), "*020513061220260000000001000000000#");
+}
+
+TEST_F(SteppedClock, SteppedForwardADayItSendsTheNewDateAtOnce) {
+    ScopedTimeZone zone("UTC0");
+    RunFor(1'000);
+    clock.Set(UtcInstant(2026, 12, 7, 14, 5, 2));
+    RunFor(100);
+    EXPECT_EQ(LastSent(), "*020514071220260000000001000000000#");
+}
+
+TEST_F(SteppedClock, DaylightSavingChangesMoveLocalPacketsButNotUtcOnes) {
+    ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    // Spring forward: 00:59:58 UTC on 29 March 2026 is 01:59:58 CET; two seconds on, 03:00 CEST.
+    clock.Set(UtcInstant(2026, 3, 29, 0, 59, 58));
+    RunFor(2'100);
+    ASSERT_EQ(port.writes.size(), 2u);
+    EXPECT_EQ(port.writes[0].substr(1, 6), "585901");
+    EXPECT_EQ(port.writes[1].substr(1, 6), "000003");
+    // Fall back: 00:59:58 UTC on 25 October is 02:59:58 CEST; two seconds on, 02:00 CET.
+    clock.Set(UtcInstant(2026, 10, 25, 0, 59, 58));
+    tick.utcMode = false;
+    RunFor(2'100);
+    EXPECT_EQ(LastSent().substr(1, 6), "000002");
+    tick.utcMode = true;
+    RunFor(2'000);
+    EXPECT_EQ(LastSent().substr(1, 6), "020001");  // UTC runs straight on
+}
+
+TEST_F(SteppedClock, YearsAfter2038AndTheLastSecondOf9999BuildFullPackets) {
+    ScopedTimeZone zone("UTC0");
+    clock.Set(UtcInstant(2038, 1, 19, 3, 14, 8));
+    RunFor(100);
+    EXPECT_EQ(LastSent(), "*081403190120380000000001000000000#");
+
+    tick.utcMode = true;
+    clock.Set(UtcInstant(9999, 12, 31, 23, 59, 58));
+    RunFor(100);
+    EXPECT_EQ(LastSent(), "*585923311299990000000001000000000#");
+    RunFor(2'000);  // into the year 10000: still a packet of the fixed layout, never a crash
+    EXPECT_EQ(LastSent().size(), kPacketLength);
+    EXPECT_EQ(shown.back().size(), kPacketLength);
+}
