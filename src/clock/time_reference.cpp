@@ -4,25 +4,10 @@
 #include <cmath>
 #include <string>
 
+#include "settings/ascii_case.h"
 #include "settings/settings_file.h"
 
 namespace {
-
-bool SameIgnoringCase(std::string_view text, std::string_view word) {
-    if (text.size() != word.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-        if (c != word[i]) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::optional<double> Number(std::string_view text) {
     std::size_t first = text.find_first_not_of(' ');

@@ -1,23 +1,7 @@
 #include "serial/port_names.h"
 
+#include "settings/ascii_case.h"
 #include "settings/profile_file.h"
-
-namespace {
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
 
 std::string DefaultDeviceForPort(int number) {
 #ifdef _WIN32

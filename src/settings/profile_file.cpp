@@ -13,6 +13,8 @@
 #include <cstdlib>
 #endif
 
+#include "settings/ascii_case.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -48,16 +50,6 @@ std::string_view Trim(std::string_view text) {
     }
     std::size_t last = text.find_last_not_of(kBlanks);
     return text.substr(first, last - first + 1);
-}
-
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return LowerAscii(x) == LowerAscii(y);
-           });
 }
 
 std::optional<std::string_view> SectionName(std::string_view line) {
@@ -103,7 +95,7 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
             if (where.section) {
                 break;  // left the first matching section
             }
-            if (SameName(*name, section)) {
+            if (SameIgnoringCase(*name, section)) {
                 where.section = i;
                 where.lastContent = i;
             }
@@ -116,7 +108,7 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
             where.lastContent = i;
         }
         if (auto keyLine = ParseKeyLine(lines[i].text);
-            keyLine && !where.key && SameName(keyLine->key, key)) {
+            keyLine && !where.key && SameIgnoringCase(keyLine->key, key)) {
             where.key = i;
         }
     }
