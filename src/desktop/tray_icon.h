@@ -22,6 +22,7 @@ class TrayIcon : public QObject {
     void Add();
     void Delete();
     bool IsShown() const { return icon_.isVisible(); }
+    QSystemTrayIcon& icon() { return icon_; }
 
   private:
     QSystemTrayIcon icon_;

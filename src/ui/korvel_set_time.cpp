@@ -10,6 +10,7 @@
 #include "serial/port_selection.h"
 #include "settings/settings_file.h"
 #include "ui/app_icon.h"
+#include "ui/option_pair.h"
 #include "ui/version.h"
 
 namespace {
@@ -25,7 +26,7 @@ Control* Place(QWidget* parent, const char* name, const QRect& where,
     auto* control = new Control(parent);
     control->setObjectName(QString::fromLatin1(name));
     control->setGeometry(where);
-    if constexpr (!std::is_same_v<Control, QComboBox>) {
+    if constexpr (requires { control->setText(text); }) {
         control->setText(text);
     }
     return control;
@@ -106,15 +107,13 @@ void KorvelSetTime::CreateControls() {
     for (int index : {0, 1}) {
         Option1[index]->setProperty("index", index);
         Option1[index]->setAutoExclusive(false);  // the core keeps the pair exclusive
-        connect(Option1[index], &QRadioButton::clicked, this, [this, index] {
-            timeReference_.Select(index);
-            MirrorTimeReference();  // a click on the selected button must not clear it
-        });
+        connect(Option1[index], &QRadioButton::clicked, this,
+                [this, index] { SelectOption(index); });
     }
+    optionKeys_ = new OptionPairKeys(
+        Option1[0], Option1[1], [this](int index) { SelectOption(index); }, this);
 
-    Combo2 = Place<QComboBox>(this, "Combo2", Twips(480, 1440, 1155, 315));
-    Combo2->setEditable(true);
-    Combo2->setInsertPolicy(QComboBox::NoInsert);
+    Combo2 = Place<PortListBox>(this, "Combo2", Twips(480, 1440, 1155, 315));
     Combo2->setEditText("None");
     // Only the user's choice of an entry counts; text set from code never does.
     connect(Combo2, &QComboBox::activated, this, &KorvelSetTime::ChoosePort);
@@ -166,6 +165,7 @@ void KorvelSetTime::Load() {
          [this] {
              Combo2->setEditText(
                  QString::fromStdString(RestoreSavedPort(parts_.port, settingsFile_)));
+             Combo2->SelectShownEntry();
          }},
         {"line settings and open",
          [this] { OpenRestoredPort(Combo2->currentText().toStdString(), parts_.port); }},
@@ -196,12 +196,19 @@ void KorvelSetTime::ChoosePort(int index) {
     QString entry = Combo2->itemText(index);
     Combo2->setEditText(entry);  // the chosen entry replaces whatever was typed
     ChooseListEntry(entry.toStdString(), parts_.port, settingsFile_, [this] { Warn(); });
+    Combo2->SelectShownEntry();
+}
+
+void KorvelSetTime::SelectOption(int index) {
+    timeReference_.Select(index);
+    MirrorTimeReference();  // a click on the selected button must not clear it
 }
 
 void KorvelSetTime::MirrorTimeReference() {
     for (int index : {0, 1}) {
         Option1[index]->setChecked(timeReference_.Selected(index));
     }
+    optionKeys_->Update();
 }
 
 void KorvelSetTime::ShowFromTray() {

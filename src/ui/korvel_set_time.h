@@ -17,7 +17,9 @@
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
 #include "ui/mark_timer.h"
+#include "ui/port_list_box.h"
 
+class OptionPairKeys;
 class TrayIcon;
 
 // What the window needs from the world, so tests can stand in for each part.
@@ -47,13 +49,14 @@ class KorvelSetTime : public QWidget {
     // Set when a step of the load or unload ran, in order; for tests and diagnostics.
     const std::vector<std::string>& stepsRun() const { return stepsRun_; }
     bool trayIconShown() const;
+    TrayIcon& tray() { return *tray_; }
     const std::optional<bool>& utcMode() const { return tick_.utcMode; }
 
     MarkTimer SendUDP;
     MarkTimer Timer1;
     QLineEdit* Text1;
     QRadioButton* Option1[2];
-    QComboBox* Combo2;
+    PortListBox* Combo2;
     QCheckBox* AutoStart;
     QLineEdit* txtPCtime;
     QPushButton* Command4;
@@ -77,6 +80,7 @@ class KorvelSetTime : public QWidget {
     void ShowPcTime();
     void FillPortList();
     void ChoosePort(int index);
+    void SelectOption(int index);
     void MirrorTimeReference();
     void ShowFromTray();
     void Warn();
@@ -85,6 +89,7 @@ class KorvelSetTime : public QWidget {
     std::filesystem::path settingsFile_;
     TransmissionTick tick_;
     TimeReference timeReference_;
+    OptionPairKeys* optionKeys_ = nullptr;
     std::unique_ptr<TrayIcon> tray_;
     std::vector<std::string> stepsRun_;
     bool unloaded_ = false;

@@ -96,6 +96,20 @@ class Desktop(WithDisplay):
                 self.assertTrue(wait_until(lambda: not self.session.tray_icon_present(), 5))
 
 
+class PortListInput(WithDisplay):
+    def test_a_wheel_over_the_unfocused_list_changes_nothing(self):
+        program = self.launch(settings_for(self.line.device))
+        before = program.settings()
+        window = self.session.main_window()
+        # The port list sits at 32,96 and is 77 by 21 pixels; the focus is on "Close and Exit".
+        self.session.x("xdotool", "mousemove", "--window", window, "60", "106")
+        for button in ("5", "5", "4", "5"):  # wheel down, down, up, down
+            self.session.x("xdotool", "click", button)
+        self.assertPacketsInTheirSeconds(utc=False, duration=4.5)
+        self.assertEqual(program.settings(), before)
+        self.assertTrue(program.alive())
+
+
 class WithoutTrayHost(WithDisplay):
     tray = False
 

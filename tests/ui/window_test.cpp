@@ -4,8 +4,10 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
+#include <QWheelEvent>
 
 #include "desktop/tray_icon.h"
 #include "settings/settings_file.h"
@@ -102,9 +104,10 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
 
 TEST_F(Window, TabOrderFollowsTheTabIndexes) {
     Start();
-    QWidget* expected[] = {window->Command1,   window->Command4, window->txtPCtime,
-                           window->AutoStart,  window->Combo2,   window->Option1[0],
-                           window->Option1[1], window->Text1};
+    // The UTC/LOCAL pair is one tab stop: the selected button, LOCAL at a first start.
+    QWidget* expected[] = {window->Command1,  window->Command4, window->txtPCtime,
+                           window->AutoStart, window->Combo2,   window->Option1[1],
+                           window->Text1};
     for (std::size_t i = 0; i + 1 < std::size(expected); ++i) {
         QWidget* next = expected[i]->nextInFocusChain();
         while (next->focusProxy() == expected[i] || next->parentWidget() == expected[i] ||
@@ -273,6 +276,132 @@ TEST_F(Window, CloseAndExitClosesThePort) {
     EXPECT_EQ(port.events.back(), "close");
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(window->stepsRun().back(), "delete tray icon");
+}
+
+// The port list and the option pair answer the keyboard and the mouse as a user expects.
+class PortListInput : public Window {
+  protected:
+    void SetUp() override {
+        WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\nTIMEUTC=False\nTIMELOCAL=True\n");
+        available = {3, 4};
+        Start(true);  // any message box would block the test: none may appear
+        port.events.clear();
+        saved = ReadFile(ini);
+    }
+    // Where the pointer's wheel ends up: the field inside ignores it, so it reaches the list.
+    void Wheel(int notches) {
+        QWheelEvent wheel(QPointF(10, 10), window->Combo2->mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, -120 * notches), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(window->Combo2, &wheel);
+    }
+    void Focus(QWidget* widget) {
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        widget->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(widget->hasFocus());
+    }
+    void Type(const QString& text) {
+        window->Combo2->lineEdit()->clear();
+        QTest::keyClicks(window->Combo2, text);  // the list passes keys on to its field
+        QTest::keyClick(window->Combo2, Qt::Key_Return);
+    }
+    std::string saved;
+};
+
+TEST_F(PortListInput, TheRestoredEntryIsTheListsCurrentOne) {
+    EXPECT_EQ(window->Combo2->currentIndex(), 3);
+    EXPECT_EQ(window->Combo2->currentText(), "+COM3");
+}
+
+TEST_F(PortListInput, AWheelOverTheUnfocusedListChangesNothing) {
+    Wheel(1);
+    Wheel(-1);
+    EXPECT_TRUE(port.events.empty());
+    EXPECT_EQ(window->Combo2->currentText(), "+COM3");
+    EXPECT_EQ(ReadFile(ini), saved);
+    EXPECT_EQ(window->Combo2->focusPolicy(), Qt::StrongFocus);  // a wheel does not take the focus
+}
+
+TEST_F(PortListInput, WheelAndArrowsWithFocusStepFromTheShownEntryAndAreChoices) {
+    Focus(window->Combo2);
+    Wheel(1);
+    EXPECT_EQ(window->Combo2->currentText(), "+COM4");
+    EXPECT_EQ(port.events, (Events{"close", "port 4", "open 4"}));
+    EXPECT_EQ(Saved("COMPORT"), "+COM4");
+
+    QTest::keyClick(window->Combo2, Qt::Key_Up);
+    QTest::keyClick(window->Combo2, Qt::Key_Up);
+    EXPECT_EQ(window->Combo2->currentText(), " COM2");
+    EXPECT_EQ(port.events.back(), "open 2");
+    EXPECT_EQ(Saved("COMPORT"), "COM2");
+}
+
+TEST_F(PortListInput, EnterChoosesOnlyAnEntrysExactText) {
+    for (const char* typed : {"+co", "none", "+com3", "COM3"}) {
+        Type(typed);
+        EXPECT_TRUE(port.events.empty()) << typed;
+        EXPECT_EQ(window->Combo2->currentText(), typed);  // no inline completion either
+    }
+    EXPECT_EQ(ReadFile(ini), saved);
+
+    Type("+COM4");
+    EXPECT_EQ(port.events, (Events{"close", "port 4", "open 4"}));
+    EXPECT_EQ(Saved("COMPORT"), "+COM4");
+}
+
+TEST_F(PortListInput, LeavingTheFieldAfterTypingAnEntryChoosesNothing) {
+    Focus(window->Combo2);
+    window->Combo2->lineEdit()->setText("+COM4");
+    window->Command1->setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(port.events.empty());
+    EXPECT_EQ(ReadFile(ini), saved);
+}
+
+TEST_F(PortListInput, OptionPairIsOneTabStopAndArrowsSelect) {
+    EXPECT_EQ(window->Option1[1]->focusPolicy(), Qt::StrongFocus);  // LOCAL is selected
+    EXPECT_FALSE(window->Option1[0]->focusPolicy() & Qt::TabFocus);
+
+    Focus(window->Option1[1]);
+    QTest::keyClick(window->Option1[1], Qt::Key_Left);
+    EXPECT_TRUE(window->Option1[0]->hasFocus());
+    EXPECT_TRUE(window->Option1[0]->isChecked());
+    EXPECT_FALSE(window->Option1[1]->isChecked());
+    EXPECT_EQ(window->utcMode(), true);
+    EXPECT_EQ(Saved("TimeUTC"), "True");
+    EXPECT_EQ(window->Option1[0]->focusPolicy(), Qt::StrongFocus);  // the stop moved along
+    EXPECT_FALSE(window->Option1[1]->focusPolicy() & Qt::TabFocus);
+
+    QTest::keyClick(window->Option1[0], Qt::Key_Down);  // wraps round to LOCAL
+    EXPECT_TRUE(window->Option1[1]->isChecked());
+    EXPECT_EQ(Saved("TimeLocal"), "True");
+}
+
+TEST_F(Window, NeitherOptionSelectedIsShownAndTheFirstIsTheTabStop) {
+    WriteFile(ini, "[SerialSync]\nTIMEUTC=False\nTIMELOCAL=False\n");
+    Start();
+    EXPECT_FALSE(window->Option1[0]->isChecked());
+    EXPECT_FALSE(window->Option1[1]->isChecked());
+    EXPECT_EQ(window->Option1[0]->focusPolicy(), Qt::StrongFocus);
+}
+
+TEST_F(Window, TrayIconTipAndShowAction) {
+    Start();
+    EXPECT_EQ(window->tray().icon().toolTip(), "Set PC Time from GPS");
+    window->hide();
+    emit window->tray().icon().activated(QSystemTrayIcon::Context);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->Timer1.isActive());
+}
+
+TEST_F(Window, LoadGoesOnAfterAStepFails) {
+    WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\nTIMEUTC=True\nTIMELOCAL=False\n");
+    port.missing = {3};  // the open fails for real in the adapter
+    Start(true);
+    EXPECT_FALSE(port.open);
+    EXPECT_EQ(window->stepsRun().back(), "restore UTC/LOCAL");
+    EXPECT_TRUE(window->Option1[0]->isChecked());
+    EXPECT_EQ(window->utcMode(), true);
 }
 
 TEST(TrayActivation, PressesAndDoubleClicksShowTheWindow) {

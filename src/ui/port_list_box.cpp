@@ -1,0 +1,44 @@
+#include "ui/port_list_box.h"
+
+#include <QLineEdit>
+#include <QWheelEvent>
+
+PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
+    setEditable(true);
+    setInsertPolicy(QComboBox::NoInsert);
+    setCompleter(nullptr);  // inline completion turned "+co" + Enter into a choice of "+COM1"
+    // Without this a wheel over the list takes the focus first and then steps the list.
+    setFocusPolicy(Qt::StrongFocus);
+    // Qt chooses the entry a finished edit matches, case-insensitively and also on leaving
+    // the field; a choice here needs the exact text and Enter.
+    disconnect(lineEdit(), &QLineEdit::editingFinished, this, nullptr);
+    disconnect(lineEdit(), &QLineEdit::returnPressed, this, nullptr);
+    connect(lineEdit(), &QLineEdit::returnPressed, this, &PortListBox::ChooseTypedText);
+}
+
+void PortListBox::SelectShownEntry() {
+    QString shown = currentText();
+    int index = findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0 && index != currentIndex()) {
+        setCurrentIndex(index);
+    }
+    if (currentText() != shown) {
+        setEditText(shown);
+    }
+}
+
+void PortListBox::wheelEvent(QWheelEvent* event) {
+    if (!hasFocus()) {
+        event->ignore();  // goes on to the window, as in other desktop programs
+        return;
+    }
+    QComboBox::wheelEvent(event);
+}
+
+void PortListBox::ChooseTypedText() {
+    int index = findText(currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        setCurrentIndex(index);
+        emit activated(index);
+    }
+}

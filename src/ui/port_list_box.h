@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QComboBox>
+
+// The editable port list. Only a deliberate choice of an entry is reported as activated():
+// picked from the open list, stepped to with Up/Down or a wheel while the list has focus,
+// or typed exactly (case included) and confirmed with Enter. A wheel that merely passes
+// over the list scrolls whatever lies under it, and nothing is completed inline.
+class PortListBox : public QComboBox {
+  public:
+    explicit PortListBox(QWidget* parent = nullptr);
+
+    // Makes the entry whose text the field shows the current one, so a step goes from what
+    // the user sees. The text stays as it is when no entry matches it.
+    void SelectShownEntry();
+
+  protected:
+    void wheelEvent(QWheelEvent* event) override;
+
+  private:
+    void ChooseTypedText();
+};
