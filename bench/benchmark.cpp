@@ -2,7 +2,10 @@
 // platform with its port on a pseudo-terminal, reads the packets off the other side, and
 // compares it with a baseline build whose two timers run free. Not a test: run it.
 //
-//   beamclock_benchmark [--seconds N] [--load] [--program PATH] [--baseline PATH]
+//   beamclock_benchmark [--seconds N] [--load] [--suspend] [--program PATH] [--baseline PATH]
+//
+// --suspend stops both programs half-way through (SIGSTOP) and lets them go on (SIGCONT)
+// half a second into an even second, as a resume from suspend does at any moment.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -53,6 +56,7 @@ struct Run {
     std::string pending;
     double pendingSince = 0;
     std::vector<double> latenciesMs;
+    double worstLatenessMs = 0;  // start-up and suspend included
     std::vector<long> namedSeconds;
     int oddSeconds = 0;
     int malformed = 0;
@@ -126,6 +130,30 @@ bool Start(Run& run) {
     return failed == 0;
 }
 
+// The packets carry UTC0 time: the programs run with TZ=UTC0.
+long NamedSecond(const CalendarValue& v) {
+    std::tm fields{};
+    fields.tm_year = v.year - 1900;
+    fields.tm_mon = v.month - 1;
+    fields.tm_mday = v.day;
+    fields.tm_hour = v.hour;
+    fields.tm_min = v.minute;
+    fields.tm_sec = v.second;
+    return static_cast<long>(timegm(&fields));
+}
+
+// Both programs stopped for a while, then continued half a second into an even second.
+void Suspend(const std::vector<Run*>& runs) {
+    for (Run* run : runs) {
+        kill(run->pid, SIGSTOP);
+    }
+    double resumeAt = std::floor(WallSeconds() / 2) * 2 + 2.5;
+    std::this_thread::sleep_for(std::chrono::duration<double>(resumeAt - WallSeconds()));
+    for (Run* run : runs) {
+        kill(run->pid, SIGCONT);
+    }
+}
+
 void Take(Run& run, double arrival, double measureFrom) {
     char buffer[512];
     ssize_t got;
@@ -139,26 +167,23 @@ void Take(Run& run, double arrival, double measureFrom) {
             run.pending.erase(0, kPacketLength);
             double firstByte = run.pendingSince;
             run.pendingSince = arrival;
+            ParsedPacket parsed = ParseClockPacket(packet);
             if (firstByte < measureFrom) {
+                if (parsed.value) {
+                    run.worstLatenessMs = std::max(run.worstLatenessMs,
+                                                   (firstByte - NamedSecond(*parsed.value)) * 1000);
+                }
                 continue;
             }
-            ParsedPacket parsed = ParseClockPacket(packet);
             if (!parsed.value) {
                 ++run.malformed;
                 continue;
             }
-            const CalendarValue& v = *parsed.value;
-            std::tm fields{};
-            fields.tm_year = v.year - 1900;
-            fields.tm_mon = v.month - 1;
-            fields.tm_mday = v.day;
-            fields.tm_hour = v.hour;
-            fields.tm_min = v.minute;
-            fields.tm_sec = v.second;
-            long named = static_cast<long>(timegm(&fields));
+            long named = NamedSecond(*parsed.value);
             run.namedSeconds.push_back(named);
             run.oddSeconds += named % 2 != 0;
             run.latenciesMs.push_back((firstByte - static_cast<double>(named)) * 1000.0);
+            run.worstLatenessMs = std::max(run.worstLatenessMs, run.latenciesMs.back());
         }
     }
 }
@@ -238,6 +263,8 @@ void Row(const char* name, double a, double b, const char* format) {
 int main(int argc, char** argv) {
     double seconds = 60;
     bool load = false;
+    bool suspend = false;
+    bool suspended = false;
     fs::path here = fs::canonical("/proc/self/exe").parent_path();
     Run marks;
     marks.executable = here / "beamclock";
@@ -249,13 +276,16 @@ int main(int argc, char** argv) {
             seconds = std::stod(argv[++i]);
         } else if (arg == "--load") {
             load = true;
+        } else if (arg == "--suspend") {
+            suspend = true;
         } else if (arg == "--program" && i + 1 < argc) {
             marks.executable = argv[++i];
         } else if (arg == "--baseline" && i + 1 < argc) {
             baseline.executable = argv[++i];
         } else {
             std::fprintf(stderr,
-                         "usage: %s [--seconds N] [--load] [--program PATH] [--baseline PATH]\n",
+                         "usage: %s [--seconds N] [--load] [--suspend] [--program PATH] "
+                         "[--baseline PATH]\n",
                          argv[0]);
             return 2;
         }
@@ -280,6 +310,10 @@ int main(int argc, char** argv) {
         for (Run* run : runs) {
             Take(*run, arrival, measureFrom);
         }
+        if (suspend && !suspended && arrival >= measureFrom + seconds / 2) {
+            suspended = true;
+            Suspend(runs);
+        }
         if (!warmedUp && arrival >= measureFrom) {
             warmedUp = true;
             for (Run* run : runs) {
@@ -295,9 +329,10 @@ int main(int argc, char** argv) {
         waitpid(worker, nullptr, 0);
     }
 
-    std::printf("Beamclock benchmark: %.0f s measured after %.0f s of start-up, %s, %ld cores\n\n",
-                seconds, kWarmUpSeconds, load ? "all cores kept busy" : "idle machine",
-                sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf(
+        "Beamclock benchmark: %.0f s measured after %.0f s of start-up, %s%s, %ld cores\n\n",
+        seconds, kWarmUpSeconds, load ? "all cores kept busy" : "idle machine",
+        suspend ? ", one suspend" : "", sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("| %-44s | %12s | %12s | %7s |\n", "figure", "on the marks", "free-running",
                 "ratio");
     std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(14, '-').c_str(),
@@ -311,6 +346,8 @@ int main(int argc, char** argv) {
         Percentile(baseline.latenciesMs, 0.99), ms);
     Row("first byte after its second, max (ms)", Percentile(marks.latenciesMs, 1),
         Percentile(baseline.latenciesMs, 1), ms);
+    Row("largest lateness, start-up included (ms)", marks.worstLatenessMs, baseline.worstLatenessMs,
+        ms);
     Row("packets per minute", static_cast<double>(marks.latenciesMs.size()) * 60 / seconds,
         static_cast<double>(baseline.latenciesMs.size()) * 60 / seconds, "%.1f");
     Tally a = CountEvenSeconds(marks), b = CountEvenSeconds(baseline);

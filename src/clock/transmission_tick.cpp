@@ -1,5 +1,6 @@
 #include "clock/transmission_tick.h"
 
+#include "clock/tick_schedule.h"
 #include "clock/utc.h"
 
 namespace {
@@ -13,6 +14,9 @@ bool IsEven(const std::string& secondsField) {
     return !secondsField.empty() && (secondsField.back() - '0') % 2 == 0;
 }
 
+// How late into its second a packet may still leave: one tick period.
+constexpr int kFreshForMs = 100;
+
 }  // namespace
 
 TransmissionTick::TransmissionTick(const PcClock& clock, SerialPort& port, PacketSink showPacket)
@@ -23,6 +27,9 @@ void TransmissionTick::TransmitTick() {
     // in can never disagree.
     PcClockReading now = clock_.Read();
     std::string second = SecondsField(now);
+    if (!IsEven(second) && now.millisecond >= 1000 - kTickPeriodMs && beforeEvenSecond) {
+        beforeEvenSecond();
+    }
     if (second == lastSecond_) {
         return;
     }
@@ -36,7 +43,7 @@ void TransmissionTick::TransmitTick() {
     if (due) {
         lastMark_ = second;
     }
-    if (due && port_.PortOpen() && IsEven(second)) {
+    if (due && port_.PortOpen() && IsEven(second) && now.millisecond < kFreshForMs) {
         port_.Output(packetText_);  // a failed write changes nothing else
     }
 }

@@ -10,7 +10,9 @@
 
 // The work of the SendUDP timer. At each new second of the PC clock it builds a fresh packet
 // and shows it in Text1; on even seconds it writes it to the port if the port is open. So the
-// clock gets 30 packets a minute, at seconds 00, 02 ... 58.
+// clock gets 30 packets a minute, at seconds 00, 02 ... 58. A packet leaves within the first
+// 100 ms of the second it names or not at all: one sent later (after a stall, a suspend, or
+// at start-up) would set the clock most of a second wrong.
 class TransmissionTick {
   public:
     using PacketSink = std::function<void(const std::string&)>;
@@ -23,6 +25,10 @@ class TransmissionTick {
 
     // true: build from UTC; false or not yet set: from local time. Set by the UTC/LOCAL choice.
     std::optional<bool> utcMode;
+
+    // Runs on the ticks of the last tenth of every odd second, so that what it does (reopening
+    // a lost port) is ready just in time for the even second that follows.
+    std::function<void()> beforeEvenSecond;
 
     const std::string& packetText() const { return packetText_; }
 

@@ -23,6 +23,13 @@ std::optional<std::int16_t> PortNumberFromEntry(std::string_view text) {
     return text.empty() ? std::nullopt : ExactPortName(text.substr(1));
 }
 
+std::optional<std::int16_t> SavedPortNumber(std::string_view text) {
+    if (!text.empty() && (text.front() == '+' || text.front() == ' ')) {
+        text.remove_prefix(1);
+    }
+    return ExactPortName(text);
+}
+
 void ChooseListEntry(const std::string& listText, SerialPort& port,
                      const std::filesystem::path& settingsFile, const std::function<void()>& warn) {
     if (port.PortOpen()) {
@@ -43,7 +50,7 @@ std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& sett
     if (listText.empty()) {
         listText = "COM1";
     }
-    if (auto number = PortNumberFromEntry(listText)) {
+    if (auto number = SavedPortNumber(listText)) {
         port.SetCommPort(*number);
     }
     return listText;
@@ -51,7 +58,9 @@ std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& sett
 
 void OpenRestoredPort(const std::string& listText, SerialPort& port) {
     port.SetSettings(std::string(kLineSettings));
-    if (listText != "None") {
+    // A text that names no port opens nothing: falling back to port 1 would send packets to
+    // a device nobody chose.
+    if (SavedPortNumber(listText)) {
         port.Open();  // continue on error: a busy or missing port just stays closed
     }
 }

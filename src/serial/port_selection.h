@@ -13,6 +13,10 @@
 // comes back from the settings file, which drops the blank.
 std::optional<std::int16_t> PortNumberFromEntry(std::string_view text);
 
+// The port a saved text names: "+COMn", " COMn" or "COMn" for n from 1 to 16. Any other text,
+// such as "+COM17", "+com5" or "COM05", names no port, and the start opens nothing for it.
+std::optional<std::int16_t> SavedPortNumber(std::string_view text);
+
 inline constexpr std::string_view kLineSettings = "9600,n,8,1";
 
 // Choosing an entry of the port list: closes the open port, opens the chosen one unless it is
@@ -24,6 +28,6 @@ void ChooseListEntry(const std::string& listText, SerialPort& port,
 // port number it names. Returns the list's text. Writes nothing to the settings file.
 std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile);
 
-// At start, after the restore: the line settings, then the open unless the text is "None".
+// At start, after the restore: the line settings, then the open of the port the text names.
 // A port that cannot be opened stays closed without a message.
 void OpenRestoredPort(const std::string& listText, SerialPort& port);

@@ -4,6 +4,7 @@
 #include "serial/line_settings.h"
 
 #ifndef _WIN32
+#include <poll.h>
 #include <sys/file.h>
 #include <unistd.h>
 #include <cerrno>
@@ -102,5 +103,18 @@ bool QtSerialPort::Output(std::string_view bytes) {
     qint64 written = port_.write(bytes.data(), static_cast<qint64>(bytes.size()));
     port_.flush();
     return written == static_cast<qint64>(bytes.size());
+#endif
+}
+
+bool QtSerialPort::Vanished() const {
+#ifndef _WIN32
+    if (!port_.isOpen()) {
+        return false;
+    }
+    // A device that was unplugged or hung up reports it without being written to.
+    pollfd line{static_cast<int>(port_.handle()), 0, 0};
+    return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return false;
 #endif
 }

@@ -19,6 +19,7 @@ class QtSerialPort final : public SerialPort {
     void Close() override;
     bool PortOpen() const override { return port_.isOpen(); }
     bool Output(std::string_view bytes) override;
+    bool Vanished() const override;
 
     // The device the current port number maps to.
     std::string Device() const { return names_.DeviceFor(commPort_); }

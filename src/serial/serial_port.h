@@ -26,4 +26,8 @@ class SerialPort {
     // Hands the bytes to the line exactly as given and returns at once. False if they could
     // not be handed over (the device has gone, for instance).
     virtual bool Output(std::string_view bytes) = 0;
+
+    // Whether the open device has gone (unplugged) or its line was hung up, as far as the
+    // adapter can tell without writing. Adapters that cannot tell say no.
+    virtual bool Vanished() const { return false; }
 };

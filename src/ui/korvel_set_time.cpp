@@ -72,7 +72,8 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     : QWidget(parent),
       parts_(std::move(parts)),
       settingsFile_(settingsFilePath(parts_.programDirectory)),
-      tick_(parts_.clock, parts_.port,
+      port_(parts_.port),
+      tick_(parts_.clock, port_,
             [this](const std::string& packet) { Text1->setText(QString::fromStdString(packet)); }),
       timeReference_(tick_.utcMode, settingsFile_) {
     setObjectName("KorvelSetTime");
@@ -82,6 +83,7 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     setFont(SansSerif(8));
     CreateControls();
 
+    tick_.beforeEvenSecond = [this] { port_.Reopen(); };
     SendUDP.setObjectName("SendUDP");
     SendUDP.OnTimeout([this] { tick_.TransmitTick(); });
     SendUDP.Start();  // enabled from the window's creation; its first tick follows the load
@@ -163,12 +165,11 @@ void KorvelSetTime::Load() {
         {"fill port list", [this] { FillPortList(); }},
         {"restore port",
          [this] {
-             Combo2->setEditText(
-                 QString::fromStdString(RestoreSavedPort(parts_.port, settingsFile_)));
+             Combo2->setEditText(QString::fromStdString(RestoreSavedPort(port_, settingsFile_)));
              Combo2->SelectShownEntry();
          }},
         {"line settings and open",
-         [this] { OpenRestoredPort(Combo2->currentText().toStdString(), parts_.port); }},
+         [this] { OpenRestoredPort(Combo2->currentText().toStdString(), port_); }},
         {"restore UTC/LOCAL", [this] { timeReference_.Restore(); }},
     };
     for (const auto& [name, step] : steps) {
@@ -195,7 +196,7 @@ void KorvelSetTime::FillPortList() {
 void KorvelSetTime::ChoosePort(int index) {
     QString entry = Combo2->itemText(index);
     Combo2->setEditText(entry);  // the chosen entry replaces whatever was typed
-    ChooseListEntry(entry.toStdString(), parts_.port, settingsFile_, [this] { Warn(); });
+    ChooseListEntry(entry.toStdString(), port_, settingsFile_, [this] { Warn(); });
     Combo2->SelectShownEntry();
 }
 
@@ -216,6 +217,15 @@ void KorvelSetTime::ShowFromTray() {
     Timer1.Start();
 }
 
+void KorvelSetTime::ShowOnRequest() {
+    ShowFromTray();
+    if (isMinimized()) {
+        showNormal();
+    }
+    raise();
+    activateWindow();
+}
+
 void KorvelSetTime::Warn() {
     if (parts_.warn) {
         parts_.warn();
@@ -231,8 +241,8 @@ bool KorvelSetTime::trayIconShown() const {
 }
 
 void KorvelSetTime::CloseAndExit() {
-    if (parts_.port.PortOpen()) {
-        parts_.port.Close();
+    if (port_.PortOpen()) {
+        port_.Close();
     }
     close();
 }

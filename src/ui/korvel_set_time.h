@@ -14,6 +14,7 @@
 #include "clock/pc_clock.h"
 #include "clock/time_reference.h"
 #include "clock/transmission_tick.h"
+#include "serial/kept_port.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
 #include "ui/mark_timer.h"
@@ -45,6 +46,10 @@ class KorvelSetTime : public QWidget {
 
     // "Close and Exit".
     void CloseAndExit();
+
+    // Another start of the program found this copy running: show the window as the tray icon
+    // does, and bring it to the front, also from a minimised state.
+    void ShowOnRequest();
 
     // Set when a step of the load or unload ran, in order; for tests and diagnostics.
     const std::vector<std::string>& stepsRun() const { return stepsRun_; }
@@ -87,6 +92,7 @@ class KorvelSetTime : public QWidget {
 
     WindowParts parts_;
     std::filesystem::path settingsFile_;
+    KeptPort port_;  // MSComm1, kept open while a port is chosen
     TransmissionTick tick_;
     TimeReference timeReference_;
     OptionPairKeys* optionKeys_ = nullptr;

@@ -7,11 +7,12 @@
 #endif
 
 #include "clock/pc_clock.h"
+#include "desktop/single_instance.h"
 #include "serial/port_list.h"
 #include "serial/qt_serial_port.h"
 #include "settings/settings_file.h"
-#include "ui/close_requests.h"
 #include "ui/korvel_set_time.h"
+#include "ui/system_requests.h"
 
 namespace {
 
@@ -49,7 +50,12 @@ int main(int argc, char* argv[]) {
                           [&names](std::int16_t n) { return IsComPortAvailable(n, names); },
                           {},
                           [] { QApplication::exit(0); }});
-    CloseRequests closeRequests([&window] { window.close(); });
+    // Before the claim: a second start may ask this copy to show itself as soon as it holds it.
+    SystemRequests requests([&window] { window.close(); }, [&window] { window.ShowOnRequest(); });
+    SingleInstance instance;
+    if (!instance.Claim(settingsFilePath(programDirectory))) {
+        return 0;  // the running copy shows its window instead
+    }
     window.Load();
     window.show();
     return app.exec();

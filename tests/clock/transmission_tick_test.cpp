@@ -64,7 +64,7 @@ TEST_F(TransmitTickTest, ADelayedTickWorksOnceForTheSecondItSees) {
     ASSERT_EQ(shown.size(), 2u);
     EXPECT_EQ(shown.back().substr(1, 2), "03");
     EXPECT_EQ(port.writes.size(), 1u);  // 03 is odd; 02 is not made up
-    clock.Advance(1'000);
+    clock.Set(UtcInstant(2026, 12, 6, 14, 5, 4), 0);
     tick.TransmitTick();
     EXPECT_EQ(port.writes.back().substr(1, 2), "04");
 }
@@ -97,4 +97,27 @@ TEST_F(TransmitTickTest, AFailedWriteChangesNothingElse) {
     EXPECT_EQ(shown.size(), 6u);
     EXPECT_EQ(port.writes.size(), 3u);  // every even second tries again
     EXPECT_EQ(tick.packetText(), shown.back());
+}
+
+TEST_F(TransmitTickTest, APacketLeavesInTheFirstTenthOfItsSecondOrNotAtAll) {
+    port.open = true;
+    // Start-up, a resume or a stall puts the first tick of an even second late into it.
+    for (int late : {100, 400, 850, 999}) {
+        clock.Set(UtcInstant(2026, 12, 6, 14, 5, 10), late);
+        tick.TransmitTick();
+        EXPECT_TRUE(port.writes.empty()) << late;
+        EXPECT_EQ(shown.back().substr(1, 2), "10");  // still built and shown
+        clock.Set(UtcInstant(2026, 12, 6, 14, 5, 11), 0);
+        tick.TransmitTick();
+    }
+    clock.Set(UtcInstant(2026, 12, 6, 14, 5, 12), 99);
+    tick.TransmitTick();
+    EXPECT_EQ(port.writes, (std::vector<std::string>{"*120514061220260000000001000000000#"}));
+}
+
+TEST_F(TransmitTickTest, TheLastTickOfEachOddSecondRunsTheHookBeforeTheEvenSecond) {
+    std::vector<std::string> seen;
+    tick.beforeEvenSecond = [&] { seen.push_back(clock.Read().timeText); };
+    RunFor(4'000);  // 00.050 to 03.950, ten ticks a second
+    EXPECT_EQ(seen, (std::vector<std::string>{"14:05:01", "14:05:03"}));
 }

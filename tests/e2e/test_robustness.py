@@ -107,7 +107,7 @@ class BadSettingsFiles(Case):
         before = self.valid().replace("COMPORT=+COM3", "COMPORT=+COM3" + "x" * 797)
         program = self.start(before)
         self.assertTrue(self.started(program))
-        self.assertSends(False)  # port 1 is tried, and it is nowhere
+        self.assertSends(False)  # names no port: nothing is opened
         self.assertOnlyKeysAdded(before, program.settings())
 
     def test_duplicate_sections_and_keys_the_first_wins(self):

@@ -86,10 +86,24 @@ TEST_F(PortSelection, AnEmptySavedValueBecomesCom1AndOpensPort1) {
     EXPECT_TRUE(port.open);
 }
 
-TEST_F(PortSelection, ASavedTextThatNamesNoPortOpensTheInitialPort) {
-    WriteFile(ini, "[SerialSync]\nCOMPORT=none\n");
-    EXPECT_EQ(Start(), "none");
-    EXPECT_EQ(port.events, (Events{"settings 9600,n,8,1", "open 1"}));
+TEST_F(PortSelection, ASavedTextThatNamesNoPortOpensNothing) {
+    for (const char* saved : {"none", "+COM17", "COM 5", "+com5", "COM05", "xCOM5", "+COM0"}) {
+        WriteFile(ini, std::string("[SerialSync]\nCOMPORT=") + saved + "\n");
+        port = RecordingPort();
+        EXPECT_EQ(Start(), saved);  // the list shows the text as it is
+        EXPECT_EQ(port.events, (Events{"settings 9600,n,8,1"})) << saved;
+    }
+    Choose("+COM3");  // a real choice afterwards works as always
+    EXPECT_EQ(port.events.back(), "open 3");
+}
+
+TEST_F(PortSelection, SavedPortNamesWithAMarkerOrNone) {
+    EXPECT_EQ(SavedPortNumber("+COM3"), 3);
+    EXPECT_EQ(SavedPortNumber(" COM16"), 16);
+    EXPECT_EQ(SavedPortNumber("COM5"), 5);
+    EXPECT_EQ(SavedPortNumber("None"), std::nullopt);
+    EXPECT_EQ(SavedPortNumber("-COM5"), std::nullopt);
+    EXPECT_EQ(SavedPortNumber("+COM5 "), std::nullopt);
 }
 
 TEST_F(PortSelection, AnUnmarkedChoiceComesBackAsTheSamePort) {

@@ -20,6 +20,7 @@ class RecordingPort final : public SerialPort {
     }
     bool Open() override {
         events.push_back("open " + std::to_string(commPort));
+        vanished = false;
         open = missing.count(commPort) == 0;
         return open;
     }
@@ -33,7 +34,10 @@ class RecordingPort final : public SerialPort {
         return open && !failWrites;
     }
 
+    bool Vanished() const override { return open && vanished; }
+
     std::int16_t commPort = 1;
+    bool vanished = false;
     std::string settings;
     bool open = false;
     bool failWrites = false;

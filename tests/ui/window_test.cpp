@@ -178,14 +178,17 @@ TEST_F(Window, SavedPortThatIsMissingStaysClosedWithoutAMessage) {
     EXPECT_EQ(window->Combo2->itemText(3), " COM3");
 }
 
-TEST_F(Window, EmptyOrUnknownSavedPortOpensPort1) {
-    for (const char* saved : {"", "none"}) {
-        WriteFile(ini, std::string("[SerialSync]\nCOMPORT=") + saved + "\n");
-        port = RecordingPort();
-        Start();
-        EXPECT_EQ(window->Combo2->currentText(), *saved ? saved : "COM1");
-        EXPECT_EQ(port.events.back(), "open 1");
-    }
+TEST_F(Window, EmptySavedPortOpensPort1AndOneThatNamesNoPortOpensNothing) {
+    WriteFile(ini, "[SerialSync]\nCOMPORT=\n");
+    Start();
+    EXPECT_EQ(window->Combo2->currentText(), "COM1");
+    EXPECT_EQ(port.events.back(), "open 1");
+
+    WriteFile(ini, "[SerialSync]\nCOMPORT=+COM17\n");
+    port = RecordingPort();
+    Start();
+    EXPECT_EQ(window->Combo2->currentText(), "+COM17");
+    EXPECT_EQ(port.events, (Events{"settings 9600,n,8,1"}));
 }
 
 TEST_F(Window, BothTimeKeysTrueEndsInUtcAndBothFalseSelectsNothing) {

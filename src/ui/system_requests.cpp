@@ -1,0 +1,67 @@
+#include "ui/system_requests.h"
+
+#include <QSocketNotifier>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
+
+// Only async-signal-safe work here: the signal's number into the pipe.
+void OnSignal(int signal) {
+    char byte = static_cast<char>(signal);
+    [[maybe_unused]] ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+SystemRequests::SystemRequests(std::function<void()> onClose, std::function<void()> onShow,
+                               QObject* parent)
+    : QObject(parent), onClose_(std::move(onClose)), onShow_(std::move(onShow)) {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;
+    }
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
+        char received[64];
+        bool close = false;
+        bool show = false;
+        ssize_t count;
+        while ((count = ::read(signalPipe[0], received, sizeof received)) > 0) {
+            for (ssize_t i = 0; i < count; ++i) {
+                (received[i] == SIGUSR1 ? show : close) = true;
+            }
+        }
+        if (show) {
+            onShow_();
+        }
+        if (close) {
+            onClose_();
+        }
+    });
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signal : kSignals) {
+        ::sigaction(signal, &action, nullptr);
+    }
+}
+
+SystemRequests::~SystemRequests() {
+    for (int signal : kSignals) {
+        ::signal(signal, SIG_DFL);
+    }
+}
+#else
+SystemRequests::SystemRequests(std::function<void()> onClose, std::function<void()> onShow,
+                               QObject* parent)
+    : QObject(parent), onClose_(std::move(onClose)), onShow_(std::move(onShow)) {}
+SystemRequests::~SystemRequests() = default;
+#endif
