@@ -92,6 +92,14 @@ void SkipTaskbar(QWidget& window) {
 void SkipTaskbar(QWidget&) {}
 #endif
 
+// Without a tray (GNOME without an extension, a bare window manager) the taskbar button is the
+// only way back to a minimised window: keep it there.
+void SkipTaskbarWhereATrayStandsIn(QWidget& window) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        SkipTaskbar(window);
+    }
+}
+
 class ShowWatcher : public QObject {
   public:
     using QObject::QObject;
@@ -101,7 +109,7 @@ class ShowWatcher : public QObject {
         if (event->type() == QEvent::Show) {
             auto* window = static_cast<QWidget*>(watched);
             // After the show has reached the window manager.
-            QTimer::singleShot(0, window, [window] { SkipTaskbar(*window); });
+            QTimer::singleShot(0, window, [window] { SkipTaskbarWhereATrayStandsIn(*window); });
         }
         return false;
     }
@@ -112,6 +120,6 @@ class ShowWatcher : public QObject {
 void TakeOutOfTaskbar(QWidget& window) {
     window.installEventFilter(new ShowWatcher(&window));
     if (window.isVisible()) {
-        SkipTaskbar(window);
+        SkipTaskbarWhereATrayStandsIn(window);
     }
 }

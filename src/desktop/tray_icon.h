@@ -29,6 +29,7 @@ class TrayIcon : public QObject {
     std::function<void()> show_;
 };
 
-// Keeps the window's taskbar button away: on X11 window managers honour the EWMH state
-// _NET_WM_STATE_SKIP_TASKBAR, which is set on every show of the window.
+// Keeps the window's taskbar button away where a tray icon stands in for it: on X11 window
+// managers honour the EWMH state _NET_WM_STATE_SKIP_TASKBAR, which is set on every show of the
+// window while a system tray is there. Without a tray the button stays.
 void TakeOutOfTaskbar(QWidget& window);

@@ -2,6 +2,7 @@
 
 #include "settings/ascii_case.h"
 #include "settings/profile_file.h"
+#include "settings/settings_location.h"
 
 std::string DefaultDeviceForPort(int number) {
 #ifdef _WIN32
@@ -23,7 +24,8 @@ std::string DefaultDeviceForPort(int number) {
 PortNames PortNames::FromSettings(const std::filesystem::path& settingsFile) {
     // One pass over the section rather than sixteen reads of what may be a large file.
     std::map<int, std::string> found;
-    for (const auto& [key, device] : ReadProfileSection(settingsFile, "Ports")) {
+    for (const auto& [key, device] :
+         ReadProfileSection(LocateSettings(settingsFile).read, "Ports")) {
         for (int number = kFirstPort; number <= kLastPort; ++number) {
             if (SameIgnoringCase(key, "COM" + std::to_string(number))) {
                 found.emplace(number, device);  // the first matching key wins

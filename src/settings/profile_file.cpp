@@ -10,6 +10,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #endif
 
@@ -191,6 +193,18 @@ void SyncDirectory(const fs::path& directory) {
     }
 }
 
+// A file the user may write in a folder the user may not: the whole new content over the old,
+// then cut to its length. Not atomic, but the only way such a file gets updated at all.
+bool RewriteInPlace(const fs::path& file, std::string_view content) {
+    int fd = ::open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = WriteAll(fd, content) && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 &&
+              ::fsync(fd) == 0;
+    return (::close(fd) == 0) && ok;
+}
+
 // Writes beside the file and renames over it, so a crash or a full disk leaves either the
 // complete old file or the complete new one.
 bool Replace(const fs::path& file, std::string_view content) {
@@ -201,7 +215,8 @@ bool Replace(const fs::path& file, std::string_view content) {
     std::string temp = (directory / name).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0) {
-        return false;
+        // Only a folder that refuses us; a full disk must keep the old file whole.
+        return (errno == EACCES || errno == EPERM) && RewriteInPlace(file, content);
     }
     struct stat old {};
     if (::stat(file.c_str(), &old) == 0) {
@@ -351,6 +366,10 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::pa
         }
     }
     return entries;
+}
+
+bool ReplaceProfileFile(const fs::path& file, std::string_view content) {
+    return Replace(Resolve(file), content);
 }
 
 bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,

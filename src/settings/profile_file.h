@@ -25,10 +25,16 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(
 
 // Sets key in section to value, creating the file and the section as needed. Every other byte
 // of the file stays as it was, and the new file replaces the old one atomically (a link is
-// followed and its target replaced). Returns false, with the file untouched, when it cannot
-// be read or written, or when a name or the value would break the line layout.
+// followed and its target replaced). A writable file in a folder that refuses a temporary
+// file beside it is rewritten in place instead, whole, flushed and synced. Returns false, with the
+// file untouched, when it cannot be read or written, or when a name or the value would break the
+// line layout.
 bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value);
+
+// Replaces the whole file with content, atomically where the folder allows a temporary file,
+// else in place (see WriteProfileString). False, with the file untouched, when it cannot.
+bool ReplaceProfileFile(const std::filesystem::path& file, std::string_view content);
 
 // Files larger than this are left alone: reads give the default, writes have no effect.
 inline constexpr std::uintmax_t kMaxProfileFileBytes = 64u * 1024u * 1024u;

@@ -4,6 +4,7 @@
 
 #include "settings/ascii_case.h"
 #include "settings/profile_file.h"
+#include "settings/settings_location.h"
 
 namespace {
 
@@ -23,11 +24,11 @@ std::filesystem::path settingsFilePath(const std::filesystem::path& programDirec
 
 std::string ReadIniValue(std::string_view section, std::string_view key,
                          std::string_view defaultValue, const std::filesystem::path& file) {
-    return ReadProfileString(file, section, WithCase(key, LowerAscii), defaultValue,
-                             kReplyBufferSize);
+    return ReadProfileString(LocateSettings(file).read, section, WithCase(key, LowerAscii),
+                             defaultValue, kReplyBufferSize);
 }
 
 void WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
                    const std::filesystem::path& file) {
-    WriteProfileString(file, section, WithCase(key, UpperAscii), value);
+    WriteProfileString(PrepareSettingsWrite(file), section, WithCase(key, UpperAscii), value);
 }

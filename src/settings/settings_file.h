@@ -4,7 +4,9 @@
 #include <string>
 #include <string_view>
 
-// The file beside the program that keeps the user's choices.
+// The file beside the program that keeps the user's choices. Reads and writes given this path
+// follow the settings location rule: beside the program where it can be written there, else
+// the per-user copy (settings_location.h).
 std::filesystem::path settingsFilePath(const std::filesystem::path& programDirectory);
 
 // Key names are looked up in small letters; lookup ignores case, so keys written in capitals

@@ -34,7 +34,7 @@ def run(*command, env=None):
 class XSession:
     """Xvfb with openbox and, unless told otherwise, trayer as the tray host."""
 
-    def __init__(self, tray=True):
+    def __init__(self, tray=True, taskbar=False):
         read_end, write_end = os.pipe()
         self.processes = []
         self.processes.append(subprocess.Popen(
@@ -54,6 +54,14 @@ class XSession:
         self._start(["openbox", "--sm-disable"])
         wait_until(lambda: "window id #" in run(
             "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", env=self.env), 10)
+        if taskbar:
+            # tint2 as a taskbar only, with no system tray in it.
+            config = tempfile.NamedTemporaryFile("w", suffix=".tint2rc", delete=False)
+            config.write("panel_items = T\npanel_position = bottom center horizontal\n")
+            config.close()
+            self.config = config.name
+            self._start(["tint2", "-c", config.name])
+            wait_until(lambda: "tint2" in run("xwininfo", "-root", "-tree", env=self.env), 10)
         if tray:
             self._start(["trayer", "--edge", "bottom", "--align", "center",
                          "--widthtype", "request", "--SetDockType", "true"])
@@ -64,6 +72,8 @@ class XSession:
             command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
 
     def stop(self):
+        if getattr(self, "config", None):
+            os.unlink(self.config)
         for process in reversed(self.processes):
             process.terminate()
             try:
@@ -160,6 +170,9 @@ class Program:
 
     def __init__(self, settings=None, directory=None):
         self.directory = directory or tempfile.mkdtemp(prefix="beamclock-e2e-")
+        # Where a per-user copy of the settings goes when the directory cannot be written.
+        self.config_home = tempfile.mkdtemp(prefix="beamclock-config-")
+        self.per_user_file = os.path.join(self.config_home, "beamclock", "Skyfix.ini")
         self.executable = os.path.join(self.directory, "beamclock")
         shutil.copy2(PROGRAM, self.executable)
         self.settings_file = os.path.join(self.directory, "Skyfix.ini")
@@ -169,7 +182,7 @@ class Program:
         self.process = None
 
     def start(self, env):
-        env = dict(env, TZ=ZONE)
+        env = dict(env, TZ=ZONE, XDG_CONFIG_HOME=self.config_home)
         self.process = subprocess.Popen([self.executable], env=env, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True)
 
@@ -196,6 +209,7 @@ class Program:
                 self.process.wait(timeout=5)
             self.process.stdout.close()
         shutil.rmtree(self.directory, ignore_errors=True)
+        shutil.rmtree(self.config_home, ignore_errors=True)
 
     def output(self):
         """What the program printed, once it has ended."""

@@ -162,7 +162,8 @@ class SecondStart(unittest.TestCase):
         return sum(1 for _, in_tray in self.session.program_windows() if in_tray)
 
     def second_start(self):
-        env = dict(self.session.env, TZ=os.environ["TZ"])
+        env = dict(self.session.env, TZ=os.environ["TZ"],
+                   XDG_CONFIG_HOME=self.program.config_home)
         return subprocess.run([self.program.executable], env=env, capture_output=True,
                               timeout=10).returncode
 

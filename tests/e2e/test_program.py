@@ -12,9 +12,10 @@ from session import (PACKET_LENGTH, Program, SerialLine, XSession, named_instant
 
 class WithDisplay(unittest.TestCase):
     tray = True
+    taskbar = False
 
     def setUp(self):
-        self.session = XSession(tray=self.tray)
+        self.session = XSession(tray=self.tray, taskbar=self.taskbar)
         self.addCleanup(self.session.stop)
         self.line = SerialLine()
         self.addCleanup(self.line.close)
@@ -113,9 +114,24 @@ class PortListInput(WithDisplay):
 class WithoutTrayHost(WithDisplay):
     tray = False
 
+
     def test_packets_flow_without_a_tray(self):
         self.launch(settings_for(self.line.device))
         self.assertPacketsInTheirSeconds(utc=False)
+
+
+class TaskbarWithoutTray(WithDisplay):
+    """GNOME without an extension, or a bare window manager with a panel: no tray at all."""
+    tray = False
+    taskbar = True
+
+    def test_the_window_keeps_its_taskbar_button(self):
+        program = self.launch(settings_for(self.line.device))
+        window = self.session.main_window()
+        time.sleep(0.5)  # past the moment a skip would have been sent
+        self.assertNotIn("_NET_WM_STATE_SKIP_TASKBAR",
+                         self.session.x("xprop", "-id", window, "_NET_WM_STATE"))
+        self.assertTrue(program.alive())
 
 
 class WithoutDisplay(unittest.TestCase):

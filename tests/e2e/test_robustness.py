@@ -161,6 +161,10 @@ class BadSettingsFiles(Case):
         program.start(offscreen_env())
         self.assertSends()
         self.assertEqual(program.settings(), before)
+        # The choices made at start went to the per-user copy, made from the file whole.
+        self.assertTrue(wait_until(lambda: os.path.exists(program.per_user_file), 5))
+        with open(program.per_user_file) as copy:
+            self.assertIn("[Ports]", copy.read())
         self.assertEndsCleanly(program)
 
 

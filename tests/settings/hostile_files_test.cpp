@@ -10,6 +10,7 @@
 
 #include "settings/profile_file.h"
 #include "settings/settings_file.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 TEST(HostileSettingsFiles, TenMegabytesAndAHundredThousandSectionsStillRead) {
@@ -87,12 +88,19 @@ class OwnFileSystem : public ::testing::Test {
     }
 };
 
-TEST_F(OwnFileSystem, AReadOnlyDirectoryTakesNoWriteAndLosesNothing) {
+TEST_F(OwnFileSystem, AReadOnlyDirectoryKeepsItsFileAndTheChoiceGoesToThePerUserCopy) {
     auto ini = settingsFilePath(mountPoint);
     WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\n");
     ASSERT_EQ(::mount(nullptr, mountPoint.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    {
+        ScopedEnv configHome("XDG_CONFIG_HOME", (mountPoint / "config").string());  // read-only too
+        WriteIniValue("SerialSync", "COMPORT", "+COM4", ini);
+        EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", ini), "+COM3");
+    }
+    ScopedEnv configHome("XDG_CONFIG_HOME", (dir / "config").string());
     WriteIniValue("SerialSync", "COMPORT", "+COM4", ini);
-    EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", ini), "+COM3");
+    EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", ini), "+COM4");
+    EXPECT_EQ(ReadFile(ini), "[SerialSync]\nCOMPORT=+COM3\n");
 }
 
 TEST_F(OwnFileSystem, AFullDiskKeepsTheOldFile) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 class SettingsFile : public ::testing::Test {
@@ -42,6 +43,7 @@ TEST_F(SettingsFile, AHandEditedSmallLetterKeyIsFoundAndReplaced) {
 
 TEST_F(SettingsFile, AnUnwritableFileIsNoFailure) {
     WriteFile(dir / "file", "");
+    ScopedEnv configHome("XDG_CONFIG_HOME", (dir / "file" / "config").string());  // nowhere either
     std::filesystem::path impossible = settingsFilePath(dir / "file");
     WriteIniValue("SerialSync", "COMPORT", "+COM3", impossible);
     EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", impossible), "None");

@@ -1,0 +1,115 @@
+#include "settings/settings_location.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "serial/port_names.h"
+#include "settings/settings_file.h"
+#include "support/as_user.h"
+#include "support/scoped_env.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using Why = SettingsLocation::Why;
+
+// A program folder the unprivileged account may not write, and a config home it owns.
+class SettingsLocationTest : public ::testing::Test {
+  protected:
+    TempDir dir;
+    fs::path program = dir / "program";
+    fs::path beside = settingsFilePath(program);
+    fs::path config = dir / "config";
+    fs::path copy = config / "beamclock" / "Skyfix.ini";
+    const std::string adminFile =
+        "; set up by the administrator\r\n[SerialSync]\r\nCOMPORT=+COM5\r\n\r\n[Ports]\r\n"
+        "COM5=/dev/serial/by-id/emitter\r\n";
+
+    void SetUp() override {
+        ::chmod(dir.path().c_str(), 0755);
+        fs::create_directories(program);
+        fs::create_directories(config);
+        GiveToUnprivileged(config);
+    }
+    ScopedEnv configHome{"XDG_CONFIG_HOME", (dir / "config").string()};
+    void ReadOnlyProgramFolder() { ::chmod(program.c_str(), 0555); }
+    std::string Read(const char* key) { return ReadIniValue("SerialSync", key, "-", beside); }
+};
+
+TEST_F(SettingsLocationTest, AWritableFolderKeepsTheFileBesideTheProgram) {
+    GiveToUnprivileged(program);
+    AsUnprivileged([&] {
+        SettingsLocation where = LocateSettings(beside);
+        EXPECT_EQ(where.why, Why::BesideTheProgram);
+        WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+        EXPECT_EQ(Read("COMPORT"), "+COM3");
+        EXPECT_TRUE(fs::exists(beside));
+        EXPECT_FALSE(fs::exists(copy));
+    });
+}
+
+TEST_F(SettingsLocationTest, AReadOnlyFolderWithoutAFileWritesAPerUserCopy) {
+    ReadOnlyProgramFolder();
+    AsUnprivileged([&] {
+        EXPECT_EQ(LocateSettings(beside).why, Why::PerUserNotYet);
+        EXPECT_EQ(Read("COMPORT"), "-");
+        WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+        EXPECT_EQ(LocateSettings(beside).why, Why::PerUserCopy);
+        EXPECT_EQ(Read("COMPORT"), "+COM3");
+        EXPECT_EQ(ReadFile(copy), "[SerialSync]\nCOMPORT=+COM3\n");
+        EXPECT_FALSE(fs::exists(beside));
+    });
+}
+
+TEST_F(SettingsLocationTest, AReadOnlyFolderWithAFileCopiesItWholeAtTheFirstWrite) {
+    WriteFile(beside, adminFile);
+    ReadOnlyProgramFolder();
+    AsUnprivileged([&] {
+        EXPECT_EQ(Read("COMPORT"), "+COM5");  // before any write: the administrator's file
+        EXPECT_FALSE(fs::exists(copy));
+        WriteIniValue("SerialSync", "TimeUTC", "True", beside);
+        EXPECT_EQ(ReadFile(copy),
+                  "; set up by the administrator\r\n[SerialSync]\r\nCOMPORT=+COM5\r\n"
+                  "TIMEUTC=True\r\n\r\n[Ports]\r\nCOM5=/dev/serial/by-id/emitter\r\n");
+        EXPECT_EQ(PortNames::FromSettings(beside).DeviceFor(5), "/dev/serial/by-id/emitter");
+    });
+    EXPECT_EQ(ReadFile(beside), adminFile);  // byte for byte as it was
+}
+
+TEST_F(SettingsLocationTest, AWritableFileInAReadOnlyFolderIsUpdatedInPlace) {
+    WriteFile(beside, adminFile);
+    GiveToUnprivileged(beside);
+    ReadOnlyProgramFolder();
+    AsUnprivileged([&] {
+        EXPECT_EQ(LocateSettings(beside).why, Why::BesideTheProgram);
+        WriteIniValue("SerialSync", "COMPORT", "+COM12", beside);
+        EXPECT_EQ(Read("COMPORT"), "+COM12");
+        WriteIniValue("SerialSync", "COMPORT", "+COM1", beside);  // shorter: cut to length
+        EXPECT_EQ(Read("COMPORT"), "+COM1");
+    });
+    std::string expected = adminFile;
+    expected.replace(expected.find("+COM5"), 5, "+COM1");
+    EXPECT_EQ(ReadFile(beside), expected);
+    EXPECT_EQ(std::distance(fs::directory_iterator(program), fs::directory_iterator()), 1);
+    EXPECT_FALSE(fs::exists(copy));
+}
+
+TEST_F(SettingsLocationTest, AnExistingPerUserCopyIsTheOnlyOneRead) {
+    WriteFile(beside, adminFile);
+    fs::create_directories(copy.parent_path());
+    WriteFile(copy, "[SerialSync]\nCOMPORT=None\n");
+    GiveToUnprivileged(copy.parent_path());
+    GiveToUnprivileged(copy);
+    ReadOnlyProgramFolder();
+    AsUnprivileged([&] {
+        EXPECT_EQ(LocateSettings(beside).why, Why::PerUserCopy);
+        EXPECT_EQ(Read("COMPORT"), "None");
+        EXPECT_EQ(PortNames::FromSettings(beside).DeviceFor(5), DefaultDeviceForPort(5));
+    });
+}
+
+TEST(SettingsLocationHome, FallsBackToHomeAndIgnoresARelativeConfigHome) {
+    ScopedEnv configHome("XDG_CONFIG_HOME", "relative/config");
+    ScopedEnv home("HOME", "/home/someone");
+    EXPECT_EQ(LocateSettings("/usr/bin/Skyfix.ini").perUser,
+              fs::path("/home/someone/.config/beamclock/Skyfix.ini"));
+}
