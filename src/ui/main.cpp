@@ -37,7 +37,8 @@ int main(int argc, char* argv[]) {
     UseOffscreenWithoutADisplay();
     QApplication app(argc, argv);
     app.setApplicationName("Beamclock");
-    app.setQuitOnLastWindowClosed(false);  // the window ends the program itself
+    app.setDesktopFileName("com.korvel.beamclock");  // the menu entry's id, for the desktop
+    app.setQuitOnLastWindowClosed(false);            // the window ends the program itself
 
     std::filesystem::path programDirectory = QCoreApplication::applicationDirPath().toStdString();
     PortNames names = PortNames::FromSettings(settingsFilePath(programDirectory));

@@ -1,0 +1,141 @@
+"""The Debian package as a user meets it: what it holds, and the program run from it by an
+unprivileged user, from a folder that user cannot write. BEAMCLOCK_DEB names the package."""
+
+import os
+import pwd
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from session import SerialLine, XSession, wait_until  # noqa: E402
+
+DEB = os.environ.get("BEAMCLOCK_DEB", "build/packages/beamclock_1.0.2_amd64.deb")
+APP_ID = "com.korvel.beamclock"
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
+
+
+class Contents(unittest.TestCase):
+    def test_the_package_holds_the_program_and_its_desktop_files_and_nothing_else(self):
+        listing = subprocess.run(["dpkg-deb", "-c", DEB], capture_output=True, text=True,
+                                 check=True).stdout
+        files = {line.split()[-1].lstrip(".") for line in listing.splitlines()
+                 if not line.startswith("d")}
+        expected = {
+            "/usr/bin/beamclock",
+            f"/usr/share/applications/{APP_ID}.desktop",
+            f"/usr/share/metainfo/{APP_ID}.metainfo.xml",
+            f"/etc/xdg/autostart/{APP_ID}.desktop",
+            "/usr/lib/systemd/system/beamclock.service",
+            "/usr/share/man/man1/beamclock.1.gz",
+            "/usr/share/doc/beamclock/copyright",
+            "/usr/share/doc/beamclock/changelog.gz",
+        } | {f"/usr/share/icons/hicolor/{n}x{n}/apps/{APP_ID}.png" for n in ICON_SIZES}
+        self.assertEqual(files, expected)
+
+    def test_control_fields(self):
+        control = subprocess.run(["dpkg-deb", "-f", DEB], capture_output=True, text=True,
+                                 check=True).stdout
+        self.assertIn("Section: utils", control)
+        self.assertIn("libqt6serialport6", control)  # computed by dpkg-shlibdeps
+        self.assertNotIn("-dev", control)
+
+
+class InstalledForAUser(unittest.TestCase):
+    """Unpacked into a root the user cannot write, run as nobody with a throwaway home."""
+
+    def setUp(self):
+        self.user = pwd.getpwnam("nobody")
+        self.root = tempfile.mkdtemp(prefix="beamclock-pkg-")
+        self.addCleanup(shutil.rmtree, self.root, True)
+        os.chmod(self.root, 0o755)
+        subprocess.run(["dpkg-deb", "-x", DEB, self.root], check=True)
+        self.program = os.path.join(self.root, "usr", "bin", "beamclock")
+        self.home = tempfile.mkdtemp(prefix="beamclock-home-")
+        self.addCleanup(shutil.rmtree, self.home, True)
+        os.chown(self.home, self.user.pw_uid, self.user.pw_gid)
+        os.chmod(self.home, 0o700)
+        self.line = SerialLine()
+        self.addCleanup(self.line.close)
+        os.chown(self.line.device, self.user.pw_uid, -1)  # as the dialout group would allow
+        ports = "\n".join(f"COM{n}={self.line.device if n == 3 else '/nonexistent/serial' + str(n)}"
+                          for n in range(1, 17))
+        self.beside = os.path.join(self.root, "usr", "bin", "Skyfix.ini")
+        self.admin_file = f"[SerialSync]\nCOMPORT=None\n\n[Ports]\n{ports}\n".encode()
+        with open(self.beside, "wb") as file:
+            file.write(self.admin_file)
+        self.copy = os.path.join(self.home, ".config", "beamclock", "Skyfix.ini")
+        self.session = XSession()
+        self.addCleanup(self.session.stop)
+
+    def spawn(self, env):
+        return subprocess.Popen(
+            ["setpriv", f"--reuid={self.user.pw_uid}", f"--regid={self.user.pw_gid}",
+             "--clear-groups", self.program],
+            env=env, cwd=self.home, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start(self):
+        env = dict(self.session.env, HOME=self.home, TZ=os.environ["TZ"])
+        env.pop("XDG_CONFIG_HOME", None)
+        env.pop("XDG_RUNTIME_DIR", None)
+        process = self.spawn(env)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        window = wait_until(self.session.main_window, 10)
+        self.assertTrue(window, "no window appeared")
+        return process, window
+
+    def copy_text(self):
+        try:
+            with open(self.copy) as file:
+                return file.read()
+        except FileNotFoundError:
+            return ""
+
+    def test_a_choice_is_kept_per_user_and_restored(self):
+        process, window = self.start()
+        # The port list's field sits at 32,96; type the entry's exact text and press Enter.
+        self.session.x("xdotool", "mousemove", "--window", window, "60", "106", "click", "1")
+        self.session.x("xdotool", "key", "--window", window, "ctrl+a")
+        self.session.x("xdotool", "type", "--window", window, "+COM3")
+        self.session.x("xdotool", "key", "--window", window, "Return")
+        self.assertTrue(wait_until(lambda: "COMPORT=+COM3" in self.copy_text(), 5),
+                        self.copy_text())
+        self.session.x("wmctrl", "-c", "Beamclock")
+        self.assertEqual(process.wait(timeout=10), 0)
+
+        self.start()
+        self.line.drain()
+        packets = self.line.packets(4.5)
+        self.assertGreaterEqual(len(packets), 1, "no packets after the restart")
+        with open(self.beside, "rb") as file:
+            self.assertEqual(file.read(), self.admin_file)  # byte for byte as it was
+        self.assertIn("[Ports]", self.copy_text())
+        self.assertIn(f"COM3={self.line.device}", self.copy_text())
+
+    def test_as_the_service_it_reads_etc_and_writes_nothing(self):
+        # What beamclock.service sets up: offscreen, XDG_CONFIG_HOME=/etc, a file there that
+        # only the administrator may write.
+        etc = tempfile.mkdtemp(prefix="beamclock-etc-")
+        self.addCleanup(shutil.rmtree, etc, True)
+        os.chmod(etc, 0o755)
+        os.makedirs(os.path.join(etc, "beamclock"))
+        service_file = os.path.join(etc, "beamclock", "Skyfix.ini")
+        administrator = self.admin_file.replace(b"COMPORT=None", b"COMPORT=+COM3")
+        with open(service_file, "wb") as file:
+            file.write(administrator)
+        env = {"PATH": os.environ["PATH"], "QT_QPA_PLATFORM": "offscreen", "TZ": os.environ["TZ"],
+               "XDG_CONFIG_HOME": etc, "HOME": "/"}
+        process = self.spawn(env)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        self.assertGreaterEqual(len(self.line.packets(4.5)), 1)
+        process.terminate()  # systemctl stop
+        self.assertEqual(process.wait(timeout=10), 0)
+        with open(service_file, "rb") as file:
+            self.assertEqual(file.read(), administrator)
+        self.assertEqual(os.listdir(os.path.join(etc, "beamclock")), ["Skyfix.ini"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
