@@ -31,16 +31,23 @@ struct Line {
 
 std::vector<Line> SplitLines(std::string_view content) {
     std::vector<Line> lines;
-    while (!content.empty()) {
-        std::size_t cut = content.find_first_of("\r\n");
-        if (cut == std::string_view::npos) {
-            lines.push_back({content, {}});
-            break;
+    // Files can be megabytes: size the list once, and look for line ends with a plain loop
+    // (find_first_of searches its set once for every character).
+    lines.reserve(static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1);
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        char c = content[i];
+        if (c != '\r' && c != '\n') {
+            continue;
         }
         std::size_t endLength =
-            (content[cut] == '\r' && cut + 1 < content.size() && content[cut + 1] == '\n') ? 2 : 1;
-        lines.push_back({content.substr(0, cut), content.substr(cut, endLength)});
-        content.remove_prefix(cut + endLength);
+            (c == '\r' && i + 1 < content.size() && content[i + 1] == '\n') ? 2 : 1;
+        lines.push_back({content.substr(start, i - start), content.substr(i, endLength)});
+        i += endLength - 1;
+        start = i + 1;
+    }
+    if (start < content.size()) {
+        lines.push_back({content.substr(start), {}});
     }
     return lines;
 }
@@ -366,6 +373,18 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::pa
         }
     }
     return entries;
+}
+
+std::vector<std::string> ReadProfileSectionNames(const fs::path& file) {
+    std::vector<std::string> names;
+    if (std::optional<std::string> content = Load(file)) {
+        for (const Line& line : SplitLines(WithoutBom(*content))) {
+            if (auto name = SectionName(line.text)) {
+                names.emplace_back(*name);
+            }
+        }
+    }
+    return names;
 }
 
 bool ReplaceProfileFile(const fs::path& file, std::string_view content) {
