@@ -132,13 +132,7 @@ bool Start(Run& run) {
 
 // The packets carry UTC0 time: the programs run with TZ=UTC0.
 long NamedSecond(const CalendarValue& v) {
-    std::tm fields{};
-    fields.tm_year = v.year - 1900;
-    fields.tm_mon = v.month - 1;
-    fields.tm_mday = v.day;
-    fields.tm_hour = v.hour;
-    fields.tm_min = v.minute;
-    fields.tm_sec = v.second;
+    std::tm fields = CalendarFields(v);
     return static_cast<long>(timegm(&fields));
 }
 

@@ -3,14 +3,23 @@
 #ifdef _WIN32
 #include <windows.h>
 
-bool DeviceIsFree(const std::string& device) {
+DeviceProbe ProbeDevice(const std::string& device) {
     HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        return false;
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+                return {DeviceState::Missing, {}, 0};
+            case ERROR_ACCESS_DENIED:
+            case ERROR_SHARING_VIOLATION:
+                return {DeviceState::HeldByAnother, "exclusive open", 0};
+            default:
+                return {DeviceState::OtherError, "error " + std::to_string(GetLastError()), 0};
+        }
     }
     CloseHandle(handle);
-    return true;
+    return {DeviceState::Free, {}, 0};
 }
 
 #else
@@ -22,6 +31,7 @@ bool DeviceIsFree(const std::string& device) {
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -38,42 +48,74 @@ std::string LockFileFor(const std::string& device) {
     return "/var/lock/LCK.." + name;
 }
 
-bool LockedByLiveProcess(const std::string& device) {
+// The live process a lock file names, or 0.
+long LockingProcess(const std::string& device) {
     std::ifstream lock(LockFileFor(device));
     long pid = 0;
     if (!(lock >> pid) || pid <= 0) {
-        return false;  // no lock file, or one we cannot make sense of
+        return 0;  // no lock file, or one we cannot make sense of
     }
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
 }
 
-bool HeldThroughDescriptor(int fd) {
+// "exclusive open", "flock", or empty when nothing holds the open device.
+const char* HeldThroughDescriptor(int fd) {
     int exclusive = 0;
     if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        return true;
+        return "exclusive open";
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return true;
+        return "flock";
     }
     ::flock(fd, LOCK_UN);
-    return false;
+    return "";
+}
+
+DeviceState StateAfterFailedOpen(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case ENOTDIR:
+            return DeviceState::Missing;
+        case EACCES:
+        case EPERM:
+            return DeviceState::PermissionDenied;
+        case EBUSY:
+            return DeviceState::HeldByAnother;
+        case EISDIR:
+            return DeviceState::NotATerminal;
+        default:
+            return DeviceState::OtherError;
+    }
 }
 
 }  // namespace
 
-bool DeviceIsFree(const std::string& device) {
-    if (device.empty() || LockedByLiveProcess(device)) {
-        return false;
+DeviceProbe ProbeDevice(const std::string& device) {
+    if (device.empty()) {
+        return {DeviceState::Missing, {}, 0};
+    }
+    if (long pid = LockingProcess(device)) {
+        return {DeviceState::HeldByAnother, "lock file " + LockFileFor(device),
+                static_cast<int>(pid)};
     }
     // Non-blocking, so a port waiting for carrier cannot stall the window.
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        return false;
+        int error = errno;
+        DeviceState state = StateAfterFailedOpen(error);
+        return {state,
+                state == DeviceState::HeldByAnother ? "exclusive open" : std::strerror(error), 0};
     }
+    DeviceProbe probe{DeviceState::Free, {}, 0};
     struct stat info {};
-    bool free = ::fstat(fd, &info) == 0 && S_ISCHR(info.st_mode) && ::isatty(fd) &&
-                !HeldThroughDescriptor(fd);
+    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd)) {
+        probe.state = DeviceState::NotATerminal;
+    } else if (const char* how = HeldThroughDescriptor(fd); *how != '\0') {
+        probe = {DeviceState::HeldByAnother, how, 0};
+    }
     ::close(fd);
-    return free;
+    return probe;
 }
 #endif

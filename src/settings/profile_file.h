@@ -23,6 +23,9 @@ std::string ReadProfileString(const std::filesystem::path& file, std::string_vie
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(
     const std::filesystem::path& file, std::string_view section);
 
+// The names of every section in the file, in file order, repeats included.
+std::vector<std::string> ReadProfileSectionNames(const std::filesystem::path& file);
+
 // Sets key in section to value, creating the file and the section as needed. Every other byte
 // of the file stays as it was, and the new file replaces the old one atomically (a link is
 // followed and its target replaced). A writable file in a folder that refuses a temporary

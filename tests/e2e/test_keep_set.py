@@ -167,13 +167,22 @@ class SecondStart(unittest.TestCase):
         return subprocess.run([self.program.executable], env=env, capture_output=True,
                               timeout=10).returncode
 
+    def launch(self):
+        self.program.start(self.session.env)
+        window = wait_until(self.session.main_window, 15)
+        if not window:
+            alive = self.program.alive()
+            if not alive:
+                self.program.wait()
+            self.fail(f"no window: alive={alive}, output={self.program.output()!r}, "
+                      f"windows={self.session.program_windows()}")
+        return window
+
     def viewable(self, window):
         return "IsViewable" in self.session.x("xwininfo", "-id", window)
 
     def test_a_second_start_shows_the_first_copy_and_ends(self):
-        self.program.start(self.session.env)
-        window = wait_until(self.session.main_window, 10)
-        self.assertTrue(window, (self.program.alive(), self.session.x("xwininfo", "-root", "-tree")))
+        window = self.launch()
         self.assertTrue(wait_until(lambda: self.tray_icons() == 1, 10))
         self.session.x("xdotool", "windowminimize", "--sync", window)
         self.assertTrue(wait_until(lambda: not self.viewable(window), 5))
@@ -186,8 +195,7 @@ class SecondStart(unittest.TestCase):
         self.assertGreaterEqual(len(self.line.packets(2.5)), 1)
 
     def test_a_start_after_the_first_copy_was_killed_runs(self):
-        self.program.start(self.session.env)
-        self.assertTrue(wait_until(self.session.main_window, 10))
+        self.launch()
         self.program.process.kill()
         self.program.process.wait(timeout=5)
         self.program.process.stdout.close()

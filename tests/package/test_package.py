@@ -25,6 +25,8 @@ class Contents(unittest.TestCase):
                  if not line.startswith("d")}
         expected = {
             "/usr/bin/beamclock",
+            "/usr/bin/beamclock-doctor",
+            "/usr/share/man/man1/beamclock-doctor.1.gz",
             f"/usr/share/applications/{APP_ID}.desktop",
             f"/usr/share/metainfo/{APP_ID}.metainfo.xml",
             f"/etc/xdg/autostart/{APP_ID}.desktop",

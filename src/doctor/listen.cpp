@@ -1,0 +1,246 @@
+#include "doctor/listen.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <map>
+
+#include "clock/packet.h"
+#include "doctor/report.h"
+
+namespace {
+
+double WallSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+std::string Printable(const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+        if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+std::string ClockText(double instant) {
+    std::time_t whole = static_cast<std::time_t>(std::floor(instant));
+    std::tm fields{};
+    ::localtime_r(&whole, &fields);
+    char text[48];
+    std::strftime(text, sizeof text, "%H:%M:%S", &fields);
+    char millis[8];
+    std::snprintf(millis, sizeof millis, ".%03d",
+                  static_cast<int>((instant - static_cast<double>(whole)) * 1000));
+    return std::string(text) + millis;
+}
+
+bool OpenRaw9600(int fd) {
+    termios line{};
+    if (::tcgetattr(fd, &line) != 0) {
+        return false;
+    }
+    ::cfmakeraw(&line);
+    line.c_cflag |= CLOCAL | CREAD;
+    line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
+    line.c_cflag |= CS8;
+    return ::cfsetispeed(&line, B9600) == 0 && ::cfsetospeed(&line, B9600) == 0 &&
+           ::tcsetattr(fd, TCSANOW, &line) == 0;
+}
+
+std::string EventLine(const PacketStream::Event& event) {
+    std::string line = ClockText(event.arrival) + "  " + Printable(event.bytes) + "  ";
+    if (!event.isPacket) {
+        return line + "not a packet (" + std::to_string(event.bytes.size()) + " bytes)";
+    }
+    if (!event.error.empty()) {
+        return line + "malformed: " + event.error;
+    }
+    char lateness[64];
+    std::snprintf(lateness, sizeof lateness, "%.1f ms", event.latenessMs);
+    return line + event.reference + " time, first byte " + lateness + " after its second" +
+           (event.namedSecond % 2 != 0 ? ", an odd second" : "");
+}
+
+}  // namespace
+
+PacketStream::Event PacketStream::Judge(const std::string& packet, double arrival) const {
+    Event event;
+    event.arrival = arrival;
+    event.bytes = packet;
+    event.isPacket = true;
+    ParsedPacket parsed = ParseClockPacket(packet);
+    if (!parsed.value) {
+        event.error = parsed.error;
+        return event;
+    }
+    std::tm asUtc = CalendarFields(*parsed.value);
+    std::tm asLocal = CalendarFields(*parsed.value);
+    double utc = static_cast<double>(::timegm(&asUtc));
+    double local = static_cast<double>(::mktime(&asLocal));
+    bool isLocal = std::fabs(arrival - local) <= std::fabs(arrival - utc);
+    event.reference = isLocal ? "local" : "UTC";
+    double named = isLocal ? local : utc;
+    event.namedSecond = static_cast<long>(named);
+    event.latenessMs = (arrival - named) * 1000.0;
+    if (std::fabs(event.latenessMs) > 30'000) {
+        event.reference = "neither local nor UTC";
+    }
+    return event;
+}
+
+std::vector<PacketStream::Event> PacketStream::Feed(std::string_view bytes, double arrival) {
+    std::vector<Event> events;
+    for (char c : bytes) {
+        // A "*" starts a packet: what came before it is shown as it is (stray bytes, or a
+        // packet cut short), and so is a run of bytes without a "*" once it is packet-long.
+        bool strayRunIsLong =
+            !pending_.empty() && pending_.front() != '*' && pending_.size() == kPacketLength;
+        if (!pending_.empty() && (c == '*' || strayRunIsLong)) {
+            events.push_back({pendingSince_, pending_, false, {}, {}, 0, 0});
+            pending_.clear();
+        }
+        if (pending_.empty()) {
+            pendingSince_ = arrival;
+        }
+        pending_ += c;
+        if (pending_.front() == '*' && pending_.size() == kPacketLength) {
+            events.push_back(Judge(pending_, pendingSince_));
+            pending_.clear();
+        }
+    }
+    return events;
+}
+
+std::vector<PacketStream::Event> PacketStream::Finish() {
+    std::vector<Event> events;
+    if (!pending_.empty()) {
+        events.push_back({pendingSince_, pending_, false, {}, {}, 0, 0});
+        pending_.clear();
+    }
+    return events;
+}
+
+ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double seconds) {
+    ListenSummary summary;
+    std::vector<double> lateness;
+    std::map<long, int> seen;
+    for (const auto& event : events) {
+        if (!event.isPacket) {
+            ++summary.notPackets;
+        } else if (!event.error.empty()) {
+            ++summary.malformed;
+        } else {
+            ++summary.packets;
+            lateness.push_back(event.latenessMs);
+            ++seen[event.namedSecond];
+        }
+    }
+    summary.perMinute = seconds > 0 ? summary.packets * 60.0 / seconds : 0;
+    if (!seen.empty()) {
+        long first = seen.begin()->first + (seen.begin()->first % 2 != 0);
+        for (long second = first; second <= seen.rbegin()->first; second += 2) {
+            auto found = seen.find(second);
+            summary.missed += found == seen.end();
+            summary.doubled += found != seen.end() && found->second > 1 ? found->second - 1 : 0;
+        }
+        std::sort(lateness.begin(), lateness.end());
+        std::size_t middle = lateness.size() / 2;
+        summary.medianMs =
+            lateness.size() % 2 ? lateness[middle] : (lateness[middle - 1] + lateness[middle]) / 2;
+        summary.largestMs = lateness.back();
+    }
+    return summary;
+}
+
+int Listen(const std::string& device, double seconds, bool json) {
+    int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 || !OpenRaw9600(fd)) {
+        std::fprintf(stderr, "beamclock-doctor: cannot listen on %s: %s\n", device.c_str(),
+                     std::strerror(errno));
+        if (fd >= 0) {
+            ::close(fd);
+        }
+        return 2;
+    }
+    if (!json) {
+        std::printf("Listening on %s at 9600 8N1 for %g s\n", device.c_str(), seconds);
+        std::fflush(stdout);
+    }
+    PacketStream stream;
+    std::vector<PacketStream::Event> events;
+    auto keep = [&](std::vector<PacketStream::Event> more) {
+        for (auto& event : more) {
+            if (!json) {
+                std::printf("%s\n", EventLine(event).c_str());
+                std::fflush(stdout);
+            }
+            events.push_back(std::move(event));
+        }
+    };
+    double started = WallSeconds();
+    double until = started + seconds;
+    for (double now = started; now < until; now = WallSeconds()) {
+        pollfd ready{fd, POLLIN, 0};
+        int waitMs = static_cast<int>(std::ceil((until - now) * 1000));
+        if (::poll(&ready, 1, std::min(waitMs, 1000)) <= 0) {
+            continue;
+        }
+        double arrival = WallSeconds();  // as close to the wake-up as it can be taken
+        char buffer[256];
+        ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got > 0) {
+            keep(stream.Feed(std::string_view(buffer, static_cast<std::size_t>(got)), arrival));
+        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
+            ::usleep(100'000);  // a hung-up line: wait for it to come back, do not spin
+        }
+    }
+    keep(stream.Finish());
+    ::close(fd);
+
+    ListenSummary summary = Summarise(events, seconds);
+    char figures[256];
+    std::snprintf(figures, sizeof figures,
+                  "%d packets (%.1f a minute), %d even seconds missed, %d sent twice, "
+                  "%d malformed, %d runs of bytes that are not packets",
+                  summary.packets, summary.perMinute, summary.missed, summary.doubled,
+                  summary.malformed, summary.notPackets);
+    std::string lateness = "no lateness measured";
+    if (summary.medianMs) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "first byte after its second: median %.1f ms, largest %.1f ms",
+                      *summary.medianMs, *summary.largestMs);
+        lateness = text;
+    }
+    bool healthy = summary.packets > 0 && summary.malformed == 0;
+    if (json) {
+        Report report;
+        for (const auto& event : events) {
+            report.Add("listen", ClockText(event.arrival),
+                       event.isPacket && event.error.empty() ? Level::Ok : Level::Problem,
+                       EventLine(event));
+        }
+        report.Add("listen", "summary", healthy ? Level::Ok : Level::Problem, figures);
+        report.Add("listen", "lateness", Level::Ok, lateness);
+        std::fputs(report.AsJson().c_str(), stdout);
+    } else {
+        std::printf("\n%s\n%s\n", figures, lateness.c_str());
+    }
+    return healthy ? 0 : 1;
+}

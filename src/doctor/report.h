@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the doctor found, in the order it looked. A problem is something that stops Beamclock
+// from setting the clock as configured; a note is worth knowing but stops nothing.
+enum class Level { Ok, Note, Problem };
+
+struct Finding {
+    std::string section;  // "settings", "ports", "clock", "running"
+    std::string subject;  // what it is about: "file", "COM5", "time zone" ...
+    Level level = Level::Ok;
+    std::string text;
+};
+
+class Report {
+  public:
+    void Add(std::string section, std::string subject, Level level, std::string text);
+    bool HasProblem() const;
+    const std::vector<Finding>& findings() const { return findings_; }
+
+    // For people: a heading a section, a line a finding.
+    std::string AsText() const;
+    // For scripts: {"version": ..., "ok": ..., "findings": [{section, subject, level, text}]}.
+    std::string AsJson() const;
+
+  private:
+    std::vector<Finding> findings_;
+};
+
+std::string JsonString(const std::string& text);

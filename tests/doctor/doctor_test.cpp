@@ -1,0 +1,201 @@
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+
+#include "doctor/clock_check.h"
+#include "doctor/listen.h"
+#include "doctor/ports_check.h"
+#include "doctor/report.h"
+#include "doctor/settings_check.h"
+#include "serial/device_probe.h"
+#include "support/as_user.h"
+#include "support/pty_pair.h"
+#include "support/temp_dir.h"
+#include "support/time_zone.h"
+
+namespace {
+
+std::string Texts(const Report& report, const std::string& section) {
+    std::string all;
+    for (const Finding& finding : report.findings()) {
+        if (finding.section == section) {
+            all += finding.subject + ": " + finding.text + "\n";
+        }
+    }
+    return all;
+}
+
+}  // namespace
+
+TEST(DoctorProbe, EachReasonAPortCannotBeHadIsTold) {
+    TempDir dir;
+    WriteFile(dir / "plain", "");
+    EXPECT_EQ(ProbeDevice((dir / "missing").string()).state, DeviceState::Missing);
+    EXPECT_EQ(ProbeDevice((dir / "plain").string()).state, DeviceState::NotATerminal);
+    EXPECT_EQ(ProbeDevice(dir.path().string()).state, DeviceState::NotATerminal);
+
+    PtyPair line;
+    EXPECT_EQ(ProbeDevice(line.device()).state, DeviceState::Free);
+    {
+        int holder = ::open(line.device().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        DeviceProbe probe = ProbeDevice(line.device());
+        EXPECT_EQ(probe.state, DeviceState::HeldByAnother);
+        EXPECT_EQ(probe.how, "flock");
+        ::close(holder);
+    }
+    {
+        int holder = ::open(line.device().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_EQ(::ioctl(holder, TIOCEXCL), 0);
+        EXPECT_EQ(ProbeDevice(line.device()).how, "exclusive open");
+        ::ioctl(holder, TIOCNXCL);
+        ::close(holder);
+    }
+    EXPECT_EQ(ProbeDevice(line.device()).state, DeviceState::Free);  // nothing left behind
+
+    // A serial device as Debian makes it: the group dialout may open it, nobody else.
+    group* dialout = ::getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    ASSERT_EQ(::chown(line.device().c_str(), 0, dialout->gr_gid), 0);
+    ::chmod(line.device().c_str(), 0660);
+    ::chmod(dir.path().c_str(), 0755);
+    WriteFile(dir / "Skyfix.ini", "[Ports]\nCOM1=" + line.device() + "\n");
+    AsUnprivileged([&] {
+        EXPECT_EQ(ProbeDevice(line.device()).state, DeviceState::PermissionDenied);
+        Report report;
+        ProcessTable processes;
+        CheckPorts(dir / "Skyfix.ini", 1, processes, report);
+        EXPECT_TRUE(report.HasProblem());
+        EXPECT_NE(Texts(report, "ports")
+                      .find("permission denied: the device belongs to group \"dialout\", "
+                            "which you are not in; fix: sudo usermod -aG dialout "),
+                  std::string::npos)
+            << Texts(report, "ports");
+    });
+}
+
+TEST(DoctorPorts, TheChosenPortDecidesAndAHolderIsNamed) {
+    TempDir dir;
+    PtyPair line;
+    WriteFile(dir / "Skyfix.ini", "[SerialSync]\nCOMPORT=+COM3\n[Ports]\nCOM3=" + line.device() +
+                                      "\nCOM4=" + (dir / "gone").string() + "\n");
+    ProcessTable before;
+    Report free;
+    CheckPorts(dir / "Skyfix.ini", 3, before, free);
+    EXPECT_FALSE(free.HasProblem()) << free.AsText();
+    EXPECT_NE(Texts(free, "ports").find("COM3 (chosen): " + line.device() + ": available"),
+              std::string::npos);
+    EXPECT_NE(Texts(free, "ports").find("([Ports] maps the port to this path)"), std::string::npos);
+
+    int holder = ::open(line.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    ProcessTable now;
+    Report held;
+    CheckPorts(dir / "Skyfix.ini", 3, now, held);
+    EXPECT_TRUE(held.HasProblem());
+    EXPECT_NE(
+        Texts(held, "ports")
+            .find("held by another program (flock): core_tests (pid " + std::to_string(::getpid())),
+        std::string::npos)
+        << Texts(held, "ports");
+    ::close(holder);
+}
+
+TEST(DoctorSettings, WhatTheProgramMakesOfHandEditedFiles) {
+    TempDir dir;
+    struct Case {
+        const char* file;
+        bool problem;
+        const char* expected;  // in the settings findings
+    };
+    const Case cases[] = {
+        {"", true, "\"None\": no port is chosen"},
+        {"[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=True\nTIMELOCAL=True\n", false,
+         "the start opens COM5"},
+        {"[SerialSync]\nCOMPORT=\n", false, "\"\": the start opens COM1"},
+        {"[SerialSync]\nCOMPORT= COM7\n", false, "\"COM7\": the start opens COM7"},
+        {"[SerialSync]\nCOMPORT=+com5\n", true, "names no port (did you mean \"+COM5\"?)"},
+        {"[SerialSync]\nCOMPORT=+COM17\n", true, "\"+COM17\" names no port"},
+        {"[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=yes\n", false,
+         "\"TIMEUTC=yes\" is not read as true or false"},
+        {"[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=2\n", false, "\"TIMEUTC=2\" is read as True"},
+        {"[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=True\n", false, "UTC is sent"},
+        {"[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=False\nTIMELOCAL=False\n", false,
+         "neither UTC nor LOCAL is selected"},
+        {"[serialsync]\nCOMPORT=+COM5\ncomport=+COM6\n[SerialSync]\nCOMPORT=None\n", false,
+         "[serialsync]: appears 2 times"},
+        {"[serialsync]\nCOMPORT=+COM5\ncomport=+COM6\n", false,
+         "COMPORT: appears more than once in [SerialSync]; the first counts"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(dir / "Skyfix.ini");
+        if (*c.file) {
+            WriteFile(dir / "Skyfix.ini", c.file);
+        }
+        Report report;
+        CheckSettings(dir.path(), report);
+        std::string texts = Texts(report, "settings");
+        EXPECT_EQ(report.HasProblem(), c.problem) << c.file << texts;
+        EXPECT_NE(texts.find(c.expected), std::string::npos) << c.file << "\n" << texts;
+        EXPECT_EQ(*c.file ? ReadFile(dir / "Skyfix.ini") : "", c.file);  // never written
+    }
+}
+
+TEST(DoctorClock, TheNextDaylightSavingChangeToTheSecond) {
+    ScopedTimeZone newYork("EST5EDT,M3.2.0,M11.1.0");
+    std::int64_t change = NextOffsetChange(UtcInstant(2026, 12, 7, 12, 0, 0));
+    EXPECT_EQ(change, UtcInstant(2027, 3, 14, 7, 0, 0));  // 02:00 EST becomes 03:00 EDT
+    EXPECT_EQ(OffsetText(change - 1), "UTC-05:00 (EST)");
+    EXPECT_EQ(OffsetText(change), "UTC-04:00 (EDT)");
+    ScopedTimeZone utc("UTC0");
+    EXPECT_EQ(NextOffsetChange(UtcInstant(2026, 12, 7, 12, 0, 0)), 0);
+}
+
+TEST(DoctorListen, PacketsStrayBytesAndTheSummary) {
+    ScopedTimeZone newYork("EST5EDT,M3.2.0,M11.1.0");
+    // 14:05:10 local on 6 December 2026 is 19:05:10 UTC.
+    double second = static_cast<double>(UtcInstant(2026, 12, 6, 19, 5, 10));
+    PacketStream stream;
+    std::vector<PacketStream::Event> events;
+    auto feed = [&](const std::string& bytes, double at) {
+        for (auto& event : stream.Feed(bytes, at)) {
+            events.push_back(event);
+        }
+    };
+    feed("\r\nnoise", second - 0.5);
+    feed("*100514061220260000000001", second + 0.004);  // a packet in two reads
+    feed("000000000#", second + 0.030);
+    feed("*140514061220260000000001000000000#", second + 4.002);  // 12 never came
+    feed("*140514061220260000000001000000000#", second + 4.500);  // 14 twice
+    feed("*160519061220260000000001000000000#", second + 6.001);  // UTC
+    feed("*18051406122026", second + 8.001);                      // cut short
+    feed("*180514061220260000000001000000000#", second + 8.010);
+    for (auto& event : stream.Finish()) {
+        events.push_back(event);
+    }
+
+    ASSERT_EQ(events.size(), 7u);
+    EXPECT_FALSE(events[0].isPacket);
+    EXPECT_EQ(events[0].bytes, "\r\nnoise");
+    EXPECT_EQ(events[1].reference, "local");
+    EXPECT_NEAR(events[1].latenessMs, 4.0, 0.01);  // the first byte's time counts
+    EXPECT_EQ(events[4].reference, "UTC");
+    EXPECT_FALSE(events[5].isPacket);  // the cut packet is shown, not dropped
+
+    ListenSummary summary = Summarise(events, 60);
+    EXPECT_EQ(summary.packets, 5);
+    EXPECT_EQ(summary.notPackets, 2);
+    EXPECT_EQ(summary.missed, 1);
+    EXPECT_EQ(summary.doubled, 1);
+    EXPECT_NEAR(*summary.largestMs, 500, 0.01);
+}
+
+TEST(DoctorReport, JsonCarriesTheSameFindingsAndEscapesBytes) {
+    Report report;
+    report.Add("settings", "COMPORT", Level::Problem, "\"+com5\" names no port\n\x01");
+    EXPECT_EQ(report.AsJson().substr(0, 33), "{\"version\": \"1.0.2\", \"ok\": false,");
+    EXPECT_NE(report.AsJson().find(R"("text": "\"+com5\" names no port\n\u0001")"),
+              std::string::npos);
+}

@@ -1,0 +1,125 @@
+"""beamclock-doctor run as a user runs it: on a healthy setup, on broken ones, with bad
+arguments, and listening to the real program on a pseudo-terminal pair."""
+
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import unittest
+
+from session import Program, SerialLine, offscreen_env, settings_for, wait_until
+
+DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-dev/bin/beamclock-doctor")
+
+
+def doctor(*args, timeout=10):
+    result = subprocess.run([DOCTOR, *args], capture_output=True, text=True, timeout=timeout)
+    return result.returncode, result.stdout, result.stderr
+
+
+class Checks(unittest.TestCase):
+    def setUp(self):
+        self.line = SerialLine()
+        self.addCleanup(self.line.close)
+
+    def program(self, settings):
+        program = Program(settings)
+        self.addCleanup(program.stop)
+        return program
+
+    def test_a_healthy_setup_exits_zero_and_marks_the_chosen_port(self):
+        program = self.program(settings_for(self.line.device))
+        before = program.settings()
+        status, out, _ = doctor("--dir", program.directory)
+        self.assertEqual(status, 0, out)
+        self.assertIn(f"COM3 (chosen): {self.line.device}: available", out)
+        self.assertIn("the start opens COM3", out)
+        self.assertIn("Beamclock can set the clock as configured.", out)
+        self.assertEqual(program.settings(), before)  # never written
+
+    def test_a_running_beamclock_holding_the_port_is_no_problem(self):
+        program = self.program(settings_for(self.line.device))
+        program.start(offscreen_env())
+        self.assertTrue(wait_until(lambda: self.line.packets(2.5), 6))
+        status, out, _ = doctor("--dir", program.directory)
+        self.assertEqual(status, 0, out)
+        self.assertIn("in use by the running Beamclock, as it should be", out)
+        self.assertRegex(out, rf"beamclock \(pid {program.process.pid}, user \w+\) runs for "
+                              rf"this user; it holds the chosen port {self.line.device}")
+
+    def test_broken_setups_exit_one_and_say_why(self):
+        cases = {
+            "no port chosen": ("[SerialSync]\nCOMPORT=None\n", "no port is chosen"),
+            "a mapping to nowhere": (settings_for("/nonexistent/emitter"),
+                                     "/nonexistent/emitter: no such device ([Ports] maps"),
+            "a text that names no port": ("[SerialSync]\nCOMPORT=+com3\n",
+                                          "did you mean \"+COM3\"?"),
+        }
+        for name, (settings, expected) in cases.items():
+            with self.subTest(name):
+                status, out, _ = doctor("--dir", self.program(settings).directory)
+                self.assertEqual(status, 1, out)
+                self.assertIn(expected, out)
+
+    def test_json_gives_the_same_findings(self):
+        program = self.program("[SerialSync]\nCOMPORT=None\n")
+        status, out, _ = doctor("--json", "--dir", program.directory)
+        self.assertEqual(status, 1)
+        report = json.loads(out)
+        self.assertFalse(report["ok"])
+        self.assertEqual(report["version"], "1.0.2")
+        ports = [f for f in report["findings"] if f["section"] == "ports"]
+        self.assertEqual(len(ports), 16)
+        _, text, _ = doctor("--dir", program.directory)
+        for finding in report["findings"]:
+            self.assertIn(finding["text"], text)
+
+    def test_usage(self):
+        self.assertEqual(doctor("--help")[0], 0)
+        self.assertEqual(doctor("--version")[1], "beamclock-doctor 1.0.2\n")
+        for bad in (["--bogus"], ["--dir"], ["--listen", "/dev/null", "--seconds", "x"]):
+            with self.subTest(bad):
+                status, _, err = doctor(*bad)
+                self.assertEqual(status, 2)
+                self.assertIn("usage:", err)
+
+
+class Listening(unittest.TestCase):
+    """The real program writes to one end of a socat pseudo-terminal pair, the doctor listens
+    on the other, as it would on an infrared receiver."""
+
+    def test_thirty_packets_a_minute_and_no_misses(self):
+        place = tempfile.mkdtemp(prefix="beamclock-pair-")
+        self.addCleanup(shutil.rmtree, place, True)
+        emitter, receiver = os.path.join(place, "emitter"), os.path.join(place, "receiver")
+        pair = subprocess.Popen(["socat", f"pty,raw,echo=0,link={emitter}",
+                                 f"pty,raw,echo=0,link={receiver}"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (pair.terminate(), pair.wait()))
+        self.assertTrue(wait_until(lambda: os.path.exists(receiver), 5))
+        program = Program(settings_for(emitter))
+        self.addCleanup(program.stop)
+        program.start(offscreen_env())
+
+        status, out, _ = doctor("--listen", receiver, "--seconds", "20", timeout=30)
+        self.assertEqual(status, 0, out)
+        rate = float(re.search(r"\(([\d.]+) a minute\)", out).group(1))
+        self.assertTrue(27 <= rate <= 33, out)
+        self.assertIn("0 even seconds missed, 0 sent twice, 0 malformed", out)
+        self.assertIn("local time, first byte", out)
+        program.signal(signal.SIGTERM)
+        self.assertEqual(program.wait(), 0)
+
+    def test_nothing_arriving_exits_one(self):
+        line = SerialLine()
+        self.addCleanup(line.close)
+        status, out, _ = doctor("--listen", line.device, "--seconds", "1")
+        self.assertEqual(status, 1)
+        self.assertIn("0 packets", out)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
