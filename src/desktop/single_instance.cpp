@@ -6,7 +6,9 @@
 #include <string>
 #include <system_error>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -106,9 +108,71 @@ bool SingleInstance::Claim(const fs::path& settingsFile) {
 
 #else
 
-SingleInstance::~SingleInstance() = default;
+namespace {
 
-bool SingleInstance::Claim(const fs::path&) {
+// Asks every top-level window of the holding process to show the program's window.
+void AskToShow(DWORD holder) {
+    ::AllowSetForegroundWindow(holder);
+    struct Target {
+        DWORD process;
+        UINT message;
+    } target{holder, ::RegisterWindowMessageW(kShowMessageName)};
+    ::EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto* wanted = reinterpret_cast<Target*>(data);
+            DWORD process = 0;
+            ::GetWindowThreadProcessId(window, &process);
+            if (process == wanted->process) {
+                ::PostMessageW(window, wanted->message, 0, 0);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&target));
+}
+
+}  // namespace
+
+SingleInstance::~SingleInstance() {
+    if (holderId_ != nullptr) {
+        ::CloseHandle(holderId_);
+    }
+    if (mutex_ != nullptr) {
+        ::CloseHandle(mutex_);
+    }
+}
+
+bool SingleInstance::Claim(const fs::path& settingsFile) {
+    std::wstring name = L"Local\\" + InstanceLockPath(settingsFile).stem().wstring();
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
+    if (mutex == nullptr) {
+        return true;  // no lock to be had: run, as the program always did
+    }
+    bool held = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    HANDLE shared = ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                         sizeof(DWORD), (name + L"-process").c_str());
+    DWORD* id =
+        shared != nullptr
+            ? static_cast<DWORD*>(::MapViewOfFile(shared, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(DWORD)))
+            : nullptr;
+    if (held) {
+        if (id != nullptr && *id != 0) {
+            AskToShow(*id);
+        }
+    } else if (id != nullptr) {
+        *id = ::GetCurrentProcessId();
+    }
+    if (id != nullptr) {
+        ::UnmapViewOfFile(id);
+    }
+    if (held) {
+        if (shared != nullptr) {
+            ::CloseHandle(shared);
+        }
+        ::CloseHandle(mutex);
+        return false;
+    }
+    mutex_ = mutex;
+    holderId_ = shared;
     return true;
 }
 

@@ -3,8 +3,9 @@
 #include <filesystem>
 
 // One running copy of the program per settings file and user. The first copy holds an flock on
-// a file in the user's runtime directory named after the settings file; the kernel lets go of
-// it when the copy ends, however it ends, so a crashed or killed copy never blocks a start.
+// a file in the user's runtime directory named after the settings file (on Windows a named
+// mutex); the system lets go of it when the copy ends, however it ends, so a crashed or killed
+// copy never blocks a start.
 class SingleInstance {
   public:
     SingleInstance() = default;
@@ -18,8 +19,16 @@ class SingleInstance {
     bool Claim(const std::filesystem::path& settingsFile);
 
   private:
+#ifdef _WIN32
+    void* mutex_ = nullptr;     // named after the settings file; gone with the process
+    void* holderId_ = nullptr;  // shared memory with the holder's process id
+#else
     int fd_ = -1;
+#endif
 };
+
+// The window message a second start posts to the running copy's windows on Windows.
+inline constexpr const wchar_t* kShowMessageName = L"com.korvel.beamclock.show";
 
 // Where the lock for a settings file lives: $XDG_RUNTIME_DIR, or the temporary directory with
 // the user's id in the name.

@@ -10,6 +10,8 @@
 
 #if defined(BEAMCLOCK_HAVE_XCB)
 #include <xcb/xcb.h>
+#elif defined(_WIN32)
+#include <windows.h>
 #endif
 
 bool TrayActivationShows(QSystemTrayIcon::ActivationReason reason) {
@@ -88,6 +90,17 @@ void SkipTaskbar(QWidget& window) {
                    reinterpret_cast<const char*>(&message));
     xcb_flush(connection);
 }
+#elif defined(_WIN32)
+// A window that another window owns gets no taskbar button: give ours a hidden owner, and
+// clear WS_EX_APPWINDOW, which would bring the button back.
+void SkipTaskbar(QWidget& window) {
+    static HWND owner = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                          ::GetModuleHandleW(nullptr), nullptr);
+    HWND handle = reinterpret_cast<HWND>(window.winId());
+    ::SetWindowLongPtrW(handle, GWL_EXSTYLE,
+                        ::GetWindowLongPtrW(handle, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_APPWINDOW});
+    ::SetWindowLongPtrW(handle, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+}
 #else
 void SkipTaskbar(QWidget&) {}
 #endif
@@ -118,8 +131,12 @@ class ShowWatcher : public QObject {
 }  // namespace
 
 void TakeOutOfTaskbar(QWidget& window) {
+#ifdef _WIN32
+    SkipTaskbarWhereATrayStandsIn(window);  // before the first show: the shell decides then
+#else
     window.installEventFilter(new ShowWatcher(&window));
     if (window.isVisible()) {
         SkipTaskbarWhereATrayStandsIn(window);
     }
+#endif
 }

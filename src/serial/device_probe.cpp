@@ -3,11 +3,16 @@
 #ifdef _WIN32
 #include <windows.h>
 
+// As the original probe did: neither reading nor writing, shared, and closed at once. The
+// name is the \\.\COMn form, so that COM10 to COM16 are serial devices too.
 DeviceProbe ProbeDevice(const std::string& device) {
-    HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    SECURITY_ATTRIBUTES security{};
+    std::wstring name(device.begin(), device.end());  // device names are ASCII
+    HANDLE handle = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-        switch (GetLastError()) {
+        DWORD error = ::GetLastError();
+        switch (error) {
             case ERROR_FILE_NOT_FOUND:
             case ERROR_PATH_NOT_FOUND:
                 return {DeviceState::Missing, {}, 0};
@@ -15,10 +20,10 @@ DeviceProbe ProbeDevice(const std::string& device) {
             case ERROR_SHARING_VIOLATION:
                 return {DeviceState::HeldByAnother, "exclusive open", 0};
             default:
-                return {DeviceState::OtherError, "error " + std::to_string(GetLastError()), 0};
+                return {DeviceState::OtherError, "error " + std::to_string(error), 0};
         }
     }
-    CloseHandle(handle);
+    ::CloseHandle(handle);
     return {DeviceState::Free, {}, 0};
 }
 

@@ -63,9 +63,23 @@ bool QtSerialPort::Open() {
     if (!line || !DeviceIsFree(device)) {
         return false;
     }
+#ifdef _WIN32
+    // QSerialPort takes "COMn" and adds the \\.\ itself.
+    if (device.rfind("\\\\.\\", 0) == 0) {
+        device.erase(0, 4);
+    }
+#endif
     port_.setPortName(QString::fromStdString(device));
     port_.setReadBufferSize(1024);
-    if (!port_.open(QIODevice::WriteOnly)) {
+#ifdef _WIN32
+    // Qt's Windows port sends nothing when opened write-only (seen under Wine): its overlapped
+    // writes complete through the watch a read-write open starts. What comes in stays in the
+    // 1024-byte read buffer and is never read.
+    constexpr QIODevice::OpenMode kMode = QIODevice::ReadWrite;
+#else
+    constexpr QIODevice::OpenMode kMode = QIODevice::WriteOnly;
+#endif
+    if (!port_.open(kMode)) {
         return false;
     }
 #ifndef _WIN32
@@ -115,6 +129,7 @@ bool QtSerialPort::Vanished() const {
     pollfd line{static_cast<int>(port_.handle()), 0, 0};
     return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 #else
-    return false;
+    // An unplugged USB emitter: Qt reports the device as gone.
+    return port_.isOpen() && port_.error() == QSerialPort::ResourceError;
 #endif
 }

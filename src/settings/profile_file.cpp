@@ -6,7 +6,10 @@
 #include <system_error>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#undef WriteProfileString  // the Windows call of that name, which ours stands in for
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -242,23 +245,45 @@ bool Replace(const fs::path& file, std::string_view content) {
     return true;
 }
 #else
-bool Replace(const fs::path& file, std::string_view content) {
-    fs::path temp = file;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(content.data(), static_cast<std::streamsize>(content.size()));
-        out.flush();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temp, ignored);
+bool WriteAll(HANDLE file, std::string_view content) {
+    while (!content.empty()) {
+        DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size(), 1u << 30));
+        DWORD written = 0;
+        if (!::WriteFile(file, content.data(), chunk, &written, nullptr) || written == 0) {
             return false;
         }
+        content.remove_prefix(written);
     }
-    std::error_code error;
-    fs::rename(temp, file, error);
-    if (error) {
-        fs::remove(temp, error);
+    return true;
+}
+
+// Content written, cut to length and flushed to the disk; closes the handle.
+bool WriteAndClose(HANDLE file, std::string_view content) {
+    bool ok = WriteAll(file, content) && ::SetEndOfFile(file) && ::FlushFileBuffers(file);
+    return ::CloseHandle(file) && ok;
+}
+
+// A file the user may write in a folder the user may not (Program Files): rewritten in place.
+bool RewriteInPlace(const fs::path& file, std::string_view content) {
+    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle != INVALID_HANDLE_VALUE && WriteAndClose(handle, content);
+}
+
+// Writes beside the file and moves it over the old one, so a crash or a full disk leaves either
+// the complete old file or the complete new one.
+bool Replace(const fs::path& file, std::string_view content) {
+    fs::path temp = file.parent_path() / (L"." + file.filename().wstring() + L".tmp");
+    HANDLE handle = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        // Only a folder that refuses us; a full disk must keep the old file whole.
+        return ::GetLastError() == ERROR_ACCESS_DENIED && RewriteInPlace(file, content);
+    }
+    if (!WriteAndClose(handle, content) ||
+        !::MoveFileExW(temp.c_str(), file.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(temp.c_str());
         return false;
     }
     return true;

@@ -40,7 +40,8 @@ int main(int argc, char* argv[]) {
     app.setDesktopFileName("com.korvel.beamclock");  // the menu entry's id, for the desktop
     app.setQuitOnLastWindowClosed(false);            // the window ends the program itself
 
-    std::filesystem::path programDirectory = QCoreApplication::applicationDirPath().toStdString();
+    // From UTF-16, never through the ANSI code page: a folder under a user called José works.
+    std::filesystem::path programDirectory(QCoreApplication::applicationDirPath().toStdU16String());
     PortNames names = PortNames::FromSettings(settingsFilePath(programDirectory));
     SystemPcClock clock;
     QtSerialPort MSComm1(names);

@@ -60,8 +60,60 @@ SystemRequests::~SystemRequests() {
     }
 }
 #else
+#include <windows.h>
+
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+
+#include "desktop/single_instance.h"
+
+namespace {
+
+// The end of the session (log-off, shut-down) and a second start's request to show, as they
+// reach the program's windows.
+class WindowsMessages : public QAbstractNativeEventFilter {
+  public:
+    WindowsMessages(std::function<void()>& onClose, std::function<void()>& onShow)
+        : onClose_(onClose), onShow_(onShow), show_(::RegisterWindowMessageW(kShowMessageName)) {}
+
+    bool nativeEventFilter(const QByteArray&, void* message, qintptr* result) override {
+        const MSG* msg = static_cast<const MSG*>(message);
+        if (msg->message == show_) {
+            onShow_();
+            return true;
+        }
+        // The unload step must be done before this message is answered: the session may end
+        // the process right after.
+        if (msg->message == WM_ENDSESSION && msg->wParam && !ended_) {
+            ended_ = true;
+            onClose_();
+            *result = 0;
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()>& onClose_;
+    std::function<void()>& onShow_;
+    UINT show_;
+    bool ended_ = false;
+};
+
+WindowsMessages* filter = nullptr;
+
+}  // namespace
+
 SystemRequests::SystemRequests(std::function<void()> onClose, std::function<void()> onShow,
                                QObject* parent)
-    : QObject(parent), onClose_(std::move(onClose)), onShow_(std::move(onShow)) {}
-SystemRequests::~SystemRequests() = default;
+    : QObject(parent), onClose_(std::move(onClose)), onShow_(std::move(onShow)) {
+    filter = new WindowsMessages(onClose_, onShow_);
+    QCoreApplication::instance()->installNativeEventFilter(filter);
+}
+
+SystemRequests::~SystemRequests() {
+    QCoreApplication::instance()->removeNativeEventFilter(filter);
+    delete filter;
+    filter = nullptr;
+}
 #endif

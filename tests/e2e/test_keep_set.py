@@ -169,7 +169,7 @@ class SecondStart(unittest.TestCase):
 
     def launch(self):
         self.program.start(self.session.env)
-        window = wait_until(self.session.main_window, 15)
+        window = wait_until(self.session.main_window, 20)
         if not window:
             alive = self.program.alive()
             if not alive:

@@ -24,7 +24,7 @@ class WithDisplay(unittest.TestCase):
         program = Program(settings)
         self.addCleanup(program.stop)
         program.start(self.session.env)
-        self.assertTrue(wait_until(self.session.main_window, 10), "no window appeared")
+        self.assertTrue(wait_until(self.session.main_window, 20), "no window appeared")
         return program
 
     def assertPacketsInTheirSeconds(self, utc, duration=5.5):
