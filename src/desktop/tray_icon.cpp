@@ -10,8 +10,6 @@
 
 #if defined(BEAMCLOCK_HAVE_XCB)
 #include <xcb/xcb.h>
-#elif defined(_WIN32)
-#include <windows.h>
 #endif
 
 bool TrayActivationShows(QSystemTrayIcon::ActivationReason reason) {
@@ -91,15 +89,10 @@ void SkipTaskbar(QWidget& window) {
     xcb_flush(connection);
 }
 #elif defined(_WIN32)
-// A window that another window owns gets no taskbar button: give ours a hidden owner, and
-// clear WS_EX_APPWINDOW, which would bring the button back.
+// A tool window (WS_EX_TOOLWINDOW) gets no taskbar button; Wine turns it into the same
+// _NET_WM_STATE_SKIP_TASKBAR as on Linux. A hidden owner, the other way, Wine ignores.
 void SkipTaskbar(QWidget& window) {
-    static HWND owner = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                          ::GetModuleHandleW(nullptr), nullptr);
-    HWND handle = reinterpret_cast<HWND>(window.winId());
-    ::SetWindowLongPtrW(handle, GWL_EXSTYLE,
-                        ::GetWindowLongPtrW(handle, GWL_EXSTYLE) & ~LONG_PTR{WS_EX_APPWINDOW});
-    ::SetWindowLongPtrW(handle, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+    window.setWindowFlag(Qt::Tool, true);
 }
 #else
 void SkipTaskbar(QWidget&) {}
@@ -132,7 +125,7 @@ class ShowWatcher : public QObject {
 
 void TakeOutOfTaskbar(QWidget& window) {
 #ifdef _WIN32
-    SkipTaskbarWhereATrayStandsIn(window);  // before the first show: the shell decides then
+    SkipTaskbar(window);  // Windows always has its notification area; before the first show
 #else
     window.installEventFilter(new ShowWatcher(&window));
     if (window.isVisible()) {

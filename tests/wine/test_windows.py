@@ -1,0 +1,150 @@
+"""beamclock.exe under Wine, as a Windows user runs it: the program in a folder of its own
+whose name is not ASCII, Skyfix.ini beside it, COM5 a pseudo-terminal through the Wine
+prefix's dosdevices, a display with a window manager and a tray host. These tests read the
+wall clock: packets must arrive in the even second they name."""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from session import SerialLine, XSession, named_instant, wait_until  # noqa: E402
+
+EXE = os.environ.get("BEAMCLOCK_EXE", "build-windows/bin/beamclock.exe")
+PREFIX = tempfile.mkdtemp(prefix="beamclock-wine-")
+WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEPREFIX": PREFIX}
+ZONE = "EST5EDT"  # west of Greenwich; the Windows C runtime reads only this form of TZ
+
+
+def setUpModule():
+    session = XSession(tray=False)
+    try:
+        subprocess.run(["wineboot", "-i"], env=dict(session.env, **WINE), timeout=180,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+        subprocess.run(["wineserver", "-w"], env=dict(session.env, **WINE), timeout=60)
+    finally:
+        session.stop()
+
+
+def tearDownModule():
+    subprocess.run(["wineserver", "-k"], env=dict(os.environ, **WINE), timeout=30)
+    shutil.rmtree(PREFIX, ignore_errors=True)
+
+
+class WindowsProgram(unittest.TestCase):
+    def setUp(self):
+        self.session = XSession()
+        self.addCleanup(self.session.stop)
+        self.line = SerialLine()
+        self.addCleanup(self.line.close)
+        com5 = os.path.join(PREFIX, "dosdevices", "com5")
+        if os.path.lexists(com5):
+            os.unlink(com5)
+        os.symlink(self.line.device, com5)
+        self.folder = os.path.join(tempfile.mkdtemp(prefix="beamclock-win-"), "José")
+        os.makedirs(self.folder)
+        self.addCleanup(shutil.rmtree, os.path.dirname(self.folder), True)
+        self.exe = os.path.join(self.folder, "beamclock.exe")
+        shutil.copy(EXE, self.exe)
+        self.ini = os.path.join(self.folder, "Skyfix.ini")
+
+    def settings(self):
+        try:
+            with open(self.ini, "rb") as file:
+                return file.read()
+        except FileNotFoundError:
+            return None
+
+    def start(self, settings=None):
+        if settings is not None:
+            with open(self.ini, "wb") as file:
+                file.write(settings.replace("\n", "\r\n").encode())
+        env = dict(self.session.env, TZ=ZONE, **WINE)
+        process = subprocess.Popen(["wine", self.exe], env=env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+        def stop():
+            if process.poll() is None:
+                process.kill()
+                process.wait(timeout=10)
+            subprocess.run(["wineserver", "-k"], env=env, timeout=30)
+        self.addCleanup(stop)
+        window = wait_until(self.session.main_window, 40)
+        self.assertTrue(window, "no window appeared")
+        return process, window
+
+    def tray_icons(self):
+        """The icons Wine docks into the tray host for the program."""
+        icons = []
+        inside = False
+        for line in self.session.x("xwininfo", "-root", "-tree").splitlines():
+            if '"panel": ("panel" "trayer")' in line:
+                inside = True
+            elif inside and '("explorer.exe" "explorer.exe")' in line:
+                window = line.split()[0]
+                if "IsViewable" in self.session.x("xwininfo", "-id", window):
+                    icons.append(window)
+        return icons
+
+    def assertPacketsInTheirSeconds(self, utc):
+        time.sleep(1.2)
+        self.line.drain()
+        packets = self.line.packets(5.5)
+        self.assertGreaterEqual(len(packets), 2, packets)
+        for arrival, packet in packets:
+            self.assertEqual(len(packet), 35, packet)
+            self.assertEqual(int(packet[1:3]) % 2, 0, packet)
+            lateness = arrival - named_instant(packet, utc)
+            self.assertTrue(0 <= lateness < 0.1, (packet, lateness))
+
+    def test_local_time_on_even_seconds_from_a_folder_named_jose(self):
+        self.start("[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=False\nTIMELOCAL=True\n")
+        self.assertPacketsInTheirSeconds(utc=False)
+
+    def test_utc_on_even_seconds(self):
+        self.start("[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=True\nTIMELOCAL=False\n")
+        self.assertPacketsInTheirSeconds(utc=True)
+
+    def test_first_start_writes_the_choice_with_windows_line_ends(self):
+        self.start()
+        self.assertTrue(wait_until(self.settings, 10))
+        self.assertEqual(self.settings(), b"[SerialSync]\r\nTIMEUTC=False\r\nTIMELOCAL=True\r\n")
+
+    def test_the_list_marks_com5_available_and_com6_not(self):
+        process, window = self.start("[SerialSync]\nCOMPORT=None\n")
+
+        def choose(text, tabs=("Tab", "Tab")):
+            # From "Close and Exit", which has the focus, Tab leads past the time display to
+            # the port list: type an entry's exact text there and press Enter.
+            self.session.x("xdotool", "windowactivate", "--sync", window)
+            time.sleep(0.5)  # Wine hands the focus on through its own messages
+            self.session.x("xdotool", "key", "--delay", "100", *tabs, "ctrl+a")
+            self.session.x("xdotool", "type", "--delay", "50", text)
+            self.session.x("xdotool", "key", "Return")
+
+        choose("+COM5")
+        self.assertTrue(wait_until(lambda: b"COMPORT=+COM5\r\n" in (self.settings() or b""), 10),
+                        self.settings())
+        choose(" COM6", tabs=())  # not available: the warning, then the choice is saved
+        box = wait_until(lambda: self.session.x("xdotool", "search", "--name", "^ERROR$").split(), 10)
+        self.assertTrue(box, "no warning box")
+        self.session.x("xdotool", "key", "--window", box[0], "Return")
+        self.assertTrue(wait_until(lambda: b"COMPORT= COM6\r\n" in (self.settings() or b""), 10),
+                        self.settings())
+
+    def test_tray_icon_no_taskbar_button_and_a_close_request_ends_with_zero(self):
+        process, window = self.start("[SerialSync]\nCOMPORT=+COM5\n")
+        self.assertTrue(wait_until(self.tray_icons, 15), "no tray icon")
+        self.assertIn("_NET_WM_STATE_SKIP_TASKBAR",
+                      self.session.x("xprop", "-id", window, "_NET_WM_STATE"))
+        self.session.x("wmctrl", "-c", "Beamclock")
+        self.assertEqual(process.wait(timeout=20), 0)
+        self.assertTrue(wait_until(lambda: not self.tray_icons(), 10), "the tray icon lingers")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
