@@ -32,7 +32,7 @@ TEST_F(TimeReferenceTest, FirstStartSelectsLocalAndSavesBothKeys) {
     EXPECT_FALSE(reference.Selected(TimeReference::kUtc));
     EXPECT_TRUE(reference.Selected(TimeReference::kLocal));
     EXPECT_EQ(utcMode, false);
-    EXPECT_EQ(ReadFile(ini), "[SerialSync]\nTIMEUTC=False\nTIMELOCAL=True\n");
+    EXPECT_EQ(ReadFile(ini), NativeLines("[SerialSync]\nTIMEUTC=False\nTIMELOCAL=True\n"));
 }
 
 TEST_F(TimeReferenceTest, SavedUtcIsRestored) {

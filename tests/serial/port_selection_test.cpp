@@ -53,7 +53,7 @@ TEST_F(PortSelection, APortThatFailsToOpenWarnsOnceAndIsStillSaved) {
     EXPECT_EQ(port.events, (Events{"port 5", "open 5"}));
     EXPECT_FALSE(port.open);
     EXPECT_EQ(warnings, 1);
-    EXPECT_NE(ReadFile(ini).find("COMPORT= COM5\n"), std::string::npos);
+    EXPECT_NE(ReadFile(ini).find(NativeLines("COMPORT= COM5\n")), std::string::npos);
 }
 
 TEST_F(PortSelection, ChoosingNoneClosesAndKeepsThePortNumber) {

@@ -82,8 +82,9 @@ TEST_F(ProfileFile, WriteCreatesTheFileAndTheSection) {
     ASSERT_TRUE(WriteProfileString(ini, "SerialSync", "TIMEUTC", "False"));
     ASSERT_TRUE(WriteProfileString(ini, "SerialSync", "TIMELOCAL", "True"));
     ASSERT_TRUE(WriteProfileString(ini, "Ports", "COM5", "/dev/ttyUSB9"));
-    EXPECT_EQ(ReadFile(ini),
-              "[SerialSync]\nTIMEUTC=False\nTIMELOCAL=True\n\n[Ports]\nCOM5=/dev/ttyUSB9\n");
+    EXPECT_EQ(
+        ReadFile(ini),
+        NativeLines("[SerialSync]\nTIMEUTC=False\nTIMELOCAL=True\n\n[Ports]\nCOM5=/dev/ttyUSB9\n"));
 }
 
 TEST_F(ProfileFile, WriteChangesOnlyTheKeyItMeans) {
@@ -118,6 +119,9 @@ TEST_F(ProfileFile, WriteRefusesTextsThatWouldBreakTheLayout) {
 }
 
 TEST_F(ProfileFile, WriteFollowsALinkAndKeepsIt) {
+#ifdef _WIN32
+    GTEST_SKIP() << "links need a privilege Windows users seldom have";
+#endif
     std::filesystem::create_directory(dir / "real");
     WriteFile(dir / "real" / "target.ini", "[S]\na=1\n");
     std::filesystem::create_symlink("real/target.ini", ini);

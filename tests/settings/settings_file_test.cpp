@@ -24,13 +24,13 @@ TEST_F(SettingsFile, FirstStartReadsTheDefaults) {
 
 TEST_F(SettingsFile, KeysAreWrittenInCapitalsAndFoundAgain) {
     WriteIniValue("SerialSync", "TimeUTC", "True", ini);
-    EXPECT_EQ(ReadFile(ini), "[SerialSync]\nTIMEUTC=True\n");
+    EXPECT_EQ(ReadFile(ini), NativeLines("[SerialSync]\nTIMEUTC=True\n"));
     EXPECT_EQ(ReadIniValue("SerialSync", "TimeUTC", "0", ini), "True");
 }
 
 TEST_F(SettingsFile, APortMarkedUnavailableComesBackWithoutItsBlank) {
     WriteIniValue("SerialSync", "COMPORT", " COM3", ini);
-    EXPECT_NE(ReadFile(ini).find("COMPORT= COM3\n"), std::string::npos);
+    EXPECT_NE(ReadFile(ini).find(NativeLines("COMPORT= COM3\n")), std::string::npos);
     EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", ini), "COM3");
 }
 
@@ -44,6 +44,7 @@ TEST_F(SettingsFile, AHandEditedSmallLetterKeyIsFoundAndReplaced) {
 TEST_F(SettingsFile, AnUnwritableFileIsNoFailure) {
     WriteFile(dir / "file", "");
     ScopedEnv configHome("XDG_CONFIG_HOME", (dir / "file" / "config").string());  // nowhere either
+    ScopedEnv appData("APPDATA", (dir / "file" / "config").string());             // on Windows
     std::filesystem::path impossible = settingsFilePath(dir / "file");
     WriteIniValue("SerialSync", "COMPORT", "+COM3", impossible);
     EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", impossible), "None");

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "support/time_zone.h"  // setenv and unsetenv on Windows too
+
 // Sets an environment variable for one test and puts back what was there.
 class ScopedEnv {
   public:

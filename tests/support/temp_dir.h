@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -11,11 +12,22 @@
 class TempDir {
   public:
     TempDir() {
+#ifdef _WIN32
+        for (unsigned attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            auto candidate = std::filesystem::temp_directory_path() /
+                             ("beamclock-" + std::to_string(std::random_device{}()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) {
+                path_ = candidate;
+            }
+        }
+#else
         std::string pattern =
             (std::filesystem::temp_directory_path() / "beamclock-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) {
             path_ = pattern;
         }
+#endif
     }
     ~TempDir() {
         std::error_code ignored;
@@ -24,12 +36,26 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    const std::filesystem::path& path() const {
+        return path_;
+    }
+    std::filesystem::path operator/(const std::string& name) const {
+        return path_ / name;
+    }
 
   private:
     std::filesystem::path path_;
 };
+
+// A text as the program writes a new file on this platform: CRLF line ends on Windows.
+inline std::string NativeLines(std::string text) {
+#ifdef _WIN32
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+        text.insert(at, 1, '\r');
+    }
+#endif
+    return text;
+}
 
 inline void WriteFile(const std::filesystem::path& file, const std::string& content) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);

@@ -7,6 +7,19 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+// The Windows C runtime has its own names for these.
+inline int setenv(const char* name, const char* value, int) {
+    return _putenv_s(name, value);
+}
+inline int unsetenv(const char* name) {
+    return _putenv_s(name, "");
+}
+inline void tzset() {
+    _tzset();
+}
+#endif
+
 // Sets TZ for the lifetime of the object, so a test can put the PC in any zone.
 class ScopedTimeZone {
   public:
