@@ -42,7 +42,7 @@ std::optional<fs::path> ConfigHome() {
         return fs::path(appData);
     }
 #else
-    // The base directory specification: a relative XDG_CONFIG_HOME is to be ignored.
+    // The XDG base directory rules: a relative XDG_CONFIG_HOME is to be ignored.
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && fs::path(xdg).is_absolute()) {
         return fs::path(xdg);

@@ -56,7 +56,8 @@ int main(int argc, char* argv[]) {
     SystemRequests requests([&window] { window.close(); }, [&window] { window.ShowOnRequest(); });
     SingleInstance instance;
     if (!instance.Claim(settingsFilePath(programDirectory))) {
-        return 0;  // the running copy shows its window instead
+        std::fputs("beamclock: already running with these settings; showing that window\n", stderr);
+        return 0;
     }
     window.Load();
     window.show();

@@ -3,6 +3,7 @@ manager and a tray host, a pseudo-terminal as the serial port, and the program i
 directory of its own. Every wait is bounded."""
 
 import os
+import random
 import select
 import shutil
 import signal
@@ -35,20 +36,8 @@ class XSession:
     """Xvfb with openbox and, unless told otherwise, trayer as the tray host."""
 
     def __init__(self, tray=True, taskbar=False):
-        read_end, write_end = os.pipe()
         self.processes = []
-        self.processes.append(subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        os.close(write_end)
-        ready, _, _ = select.select([read_end], [], [], 10)
-        number = os.read(read_end, 16).decode().strip() if ready else ""
-        os.close(read_end)
-        if not number:
-            self.stop()
-            raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number
+        self.display = self._start_server()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("QT_QPA_PLATFORM", None)
         self._start(["openbox", "--sm-disable"])
@@ -66,6 +55,27 @@ class XSession:
             self._start(["trayer", "--edge", "bottom", "--align", "center",
                          "--widthtype", "request", "--SetDockType", "true"])
             wait_until(lambda: "Trayer" in run("xwininfo", "-root", "-tree", env=self.env), 10)
+
+    def _start_server(self):
+        """A display number of its own, never the one a server just left: a new server on a
+        number just freed raced the old one's clean-up and lost its clients now and then."""
+        for _ in range(20):
+            number = random.randint(100, 30000)
+            if os.path.exists(f"/tmp/.X{number}-lock") or \
+                    os.path.exists(f"/tmp/.X11-unix/X{number}"):
+                continue
+            server = subprocess.Popen(
+                ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            env = dict(os.environ, DISPLAY=f":{number}")
+            if wait_until(lambda: server.poll() is not None or
+                          "root window" in run("xwininfo", "-root", env=env), 10) and \
+                    server.poll() is None:
+                self.processes.append(server)
+                return f":{number}"
+            server.kill()
+            server.wait(timeout=5)
+        raise RuntimeError("Xvfb did not start")
 
     def _start(self, command):
         self.processes.append(subprocess.Popen(

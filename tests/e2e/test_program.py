@@ -24,7 +24,12 @@ class WithDisplay(unittest.TestCase):
         program = Program(settings)
         self.addCleanup(program.stop)
         program.start(self.session.env)
-        self.assertTrue(wait_until(self.session.main_window, 20), "no window appeared")
+        if not wait_until(self.session.main_window, 20):
+            alive = program.alive()
+            if not alive:
+                program.wait()
+            self.fail(f"no window appeared: running={alive}, output={program.output()!r}, "
+                      f"windows={self.session.program_windows()}")
         return program
 
     def assertPacketsInTheirSeconds(self, utc, duration=5.5):
