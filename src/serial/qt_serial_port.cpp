@@ -129,7 +129,11 @@ bool QtSerialPort::Vanished() const {
     pollfd line{static_cast<int>(port_.handle()), 0, 0};
     return ::poll(&line, 1, 0) == 1 && (line.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 #else
-    // An unplugged USB emitter: Qt reports the device as gone.
-    return port_.isOpen() && port_.error() == QSerialPort::ResourceError;
+    // Writes complete later on Windows, so a device that has gone away shows up as the error
+    // Qt records when one of them fails: ResourceError for an unplugged USB emitter, WriteError
+    // for a line that was hung up.
+    QSerialPort::SerialPortError error = port_.error();
+    return port_.isOpen() &&
+           (error == QSerialPort::ResourceError || error == QSerialPort::WriteError);
 #endif
 }

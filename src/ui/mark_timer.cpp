@@ -12,12 +12,68 @@
 #include <cstdint>
 #endif
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <QWinEventNotifier>
+#include <cstdint>
+
+#ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+#define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
+#endif
+#endif
+
 namespace {
 
 [[maybe_unused]] std::int64_t WallClockMilliseconds() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
+
+#ifdef _WIN32
+
+constexpr wchar_t kTimeChangeWindowClass[] = L"BeamclockTimeChange";
+
+LRESULT CALLBACK TimeChangeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_TIMECHANGE) {
+        auto* timer = reinterpret_cast<MarkTimer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+        if (timer != nullptr) {
+            timer->ClockWasSet();
+        }
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// WM_TIMECHANGE is broadcast to top-level windows only, so this is one, never shown (a
+// message-only window would not hear it).
+[[maybe_unused]] HWND CreateTimeChangeWindow(MarkTimer* timer) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = TimeChangeWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kTimeChangeWindowClass;
+    RegisterClassW(&windowClass);  // the second timer finds it registered already
+    HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, kTimeChangeWindowClass, L"", WS_POPUP, 0, 0, 0,
+                                  0, nullptr, nullptr, instance, nullptr);
+    if (window != nullptr) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(timer));
+    }
+    return window;
+}
+
+// A high-resolution timer (Windows 10 1803 and later) wakes within a fraction of a millisecond;
+// older systems get the plain one, which wakes on the scheduler's next tick.
+[[maybe_unused]] HANDLE CreateMarkWaitableTimer() {
+    HANDLE timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
+                                          TIMER_ALL_ACCESS);
+    if (timer == nullptr) {
+        timer = CreateWaitableTimerExW(nullptr, nullptr, 0, TIMER_ALL_ACCESS);
+    }
+    return timer;
+}
+
+#endif
 
 }  // namespace
 
@@ -42,6 +98,19 @@ MarkTimer::MarkTimer(QObject* parent) : QObject(parent) {
         return;
     }
 #endif
+#ifdef _WIN32
+    waitableTimer_ = CreateMarkWaitableTimer();
+    if (waitableTimer_ != nullptr) {
+        timerNotifier_ = new QWinEventNotifier(waitableTimer_, this);
+        timerNotifier_->setEnabled(false);
+        connect(timerNotifier_, &QWinEventNotifier::activated, this, [this] {
+            Arm();
+            Fire();
+        });
+        timeChangeWindow_ = CreateTimeChangeWindow(this);
+        return;
+    }
+#endif
     fallback_.setSingleShot(true);
     fallback_.setTimerType(Qt::PreciseTimer);
     connect(&fallback_, &QTimer::timeout, this, [this] {
@@ -56,6 +125,15 @@ MarkTimer::~MarkTimer() {
         ::close(timerFd_);
     }
 #endif
+#ifdef _WIN32
+    if (timeChangeWindow_ != nullptr) {
+        DestroyWindow(static_cast<HWND>(timeChangeWindow_));
+    }
+    if (waitableTimer_ != nullptr) {
+        delete timerNotifier_;  // stops waiting on the handle before it is closed
+        CloseHandle(waitableTimer_);
+    }
+#endif
 }
 
 void MarkTimer::Start() {
@@ -66,7 +144,19 @@ void MarkTimer::Start() {
     if (notifier_ != nullptr) {
         notifier_->setEnabled(true);
     }
+#ifdef _WIN32
+    if (timerNotifier_ != nullptr) {
+        timerNotifier_->setEnabled(true);
+    }
+#endif
     Arm();
+}
+
+void MarkTimer::ClockWasSet() {
+    if (active_) {
+        Arm();
+        Fire();
+    }
 }
 
 void MarkTimer::Arm() {
@@ -81,6 +171,21 @@ void MarkTimer::Arm() {
         when.it_value.tv_sec = static_cast<time_t>(next / 1'000'000'000);
         when.it_value.tv_nsec = static_cast<long>(next % 1'000'000'000);
         ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when, nullptr);
+        return;
+    }
+#endif
+#ifdef _WIN32
+    if (waitableTimer_ != nullptr) {
+        // A relative wait, measured now: the timer is set again at every tick and whenever the
+        // clock is set, so it never follows a stale clock.
+        FILETIME now{};
+        GetSystemTimePreciseAsFileTime(&now);
+        std::int64_t nowTicks = static_cast<std::int64_t>(
+            (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
+        constexpr std::int64_t kPeriodTicks = std::int64_t{kTickPeriodMs} * 10'000;  // 100 ns each
+        LARGE_INTEGER due{};
+        due.QuadPart = -(NextMark(nowTicks, kPeriodTicks) - nowTicks);
+        SetWaitableTimer(waitableTimer_, &due, 0, nullptr, nullptr, FALSE);
         return;
     }
 #endif
@@ -104,6 +209,8 @@ void MarkTimer::Start() {
 }
 
 void MarkTimer::Arm() {}
+
+void MarkTimer::ClockWasSet() {}
 
 #endif
 

@@ -5,13 +5,15 @@
 #include <functional>
 
 class QSocketNotifier;
+class QWinEventNotifier;
 
 // A 100 ms timer whose ticks sit on the wall clock's 100 ms marks (x.000, x.100 ... x.900 s).
 // It is re-armed from the clock at every tick, so drift, a busy event loop, a suspend or a
 // clock that is stepped never accumulate or stall it: the next tick is on the next mark.
 // On Linux it sleeps to the absolute mark itself (a timerfd on the real-time clock, cancelled
-// when the clock is set), so the tick comes within a fraction of a millisecond of the mark;
-// elsewhere it waits the whole milliseconds up to it.
+// when the clock is set); on Windows a high-resolution waitable timer sleeps to the mark and a
+// hidden window hears when the clock is set. Either way the tick comes within a fraction of a
+// millisecond of the mark; elsewhere it waits the whole milliseconds up to it.
 class MarkTimer : public QObject {
   public:
     explicit MarkTimer(QObject* parent = nullptr);
@@ -27,6 +29,9 @@ class MarkTimer : public QObject {
     // One tick, as the timer gives it.
     void Fire();
 
+    // The wall clock was set: tick now and wait for the new clock's next mark.
+    void ClockWasSet();
+
   private:
     void Arm();
 
@@ -34,5 +39,8 @@ class MarkTimer : public QObject {
     bool active_ = false;
     int timerFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
+    void* waitableTimer_ = nullptr;
+    void* timeChangeWindow_ = nullptr;
+    QWinEventNotifier* timerNotifier_ = nullptr;
     QTimer fallback_;
 };

@@ -41,10 +41,7 @@ class WindowsProgram(unittest.TestCase):
         self.addCleanup(self.session.stop)
         self.line = SerialLine()
         self.addCleanup(self.line.close)
-        com5 = os.path.join(PREFIX, "dosdevices", "com5")
-        if os.path.lexists(com5):
-            os.unlink(com5)
-        os.symlink(self.line.device, com5)
+        self.link_com5(self.line)
         self.folder = os.path.join(tempfile.mkdtemp(prefix="beamclock-win-"), "José")
         os.makedirs(self.folder)
         self.addCleanup(shutil.rmtree, os.path.dirname(self.folder), True)
@@ -135,6 +132,64 @@ class WindowsProgram(unittest.TestCase):
         self.session.x("xdotool", "key", "--window", box[0], "Return")
         self.assertTrue(wait_until(lambda: b"COMPORT= COM6\r\n" in (self.settings() or b""), 10),
                         self.settings())
+
+    def link_com5(self, line):
+        com5 = os.path.join(PREFIX, "dosdevices", "com5")
+        if os.path.lexists(com5):
+            os.unlink(com5)
+        os.symlink(line.device, com5)
+
+    def test_a_line_that_goes_away_is_opened_again_when_it_is_back(self):
+        process, _ = self.start("[SerialSync]\nCOMPORT=+COM5\n")
+        self.assertTrue(self.line.packets(4.5), "no packets at first")
+        self.line.close()  # the emitter is unplugged: writes to it fail
+        time.sleep(3)
+        self.assertIsNone(process.poll(), "the program ended when its port went away")
+        self.line = SerialLine()
+        self.addCleanup(self.line.close)
+        self.link_com5(self.line)  # plugged in again
+        packets = self.line.packets(8)
+        self.assertTrue(packets, "no packets after the port came back")
+        for _, packet in packets:
+            self.assertEqual(len(packet), 35, packet)
+
+    def end_session(self, *how):
+        """Log-off for the program's window; the program is frozen once it has answered."""
+        helper = os.path.join(os.path.dirname(os.path.abspath(EXE)), "end_session.exe")
+        # Output to a file: a pipe could be held open by Wine's own processes.
+        with tempfile.TemporaryFile("w+") as output:
+            code = subprocess.run(["wine", helper, "Beamclock", *how],
+                                  env=dict(self.session.env, **WINE), timeout=60,
+                                  stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=output).returncode
+            output.seek(0)
+            said = output.read()
+        self.assertEqual(code, 0, said)
+        self.assertIn("query answered 1", said)
+
+    def assertUnloadedWhenTheSessionEnds(self, *how):
+        self.start("[SerialSync]\nCOMPORT=+COM5\n")
+        self.assertTrue(wait_until(self.tray_icons, 15), "no tray icon")
+        self.end_session(*how)
+        self.assertTrue(wait_until(lambda: not self.tray_icons(), 10), "the tray icon lingers")
+
+    def test_the_unload_step_is_done_before_a_log_off_is_answered(self):
+        self.assertUnloadedWhenTheSessionEnds()
+
+    def test_the_unload_step_is_done_before_a_forced_log_off_is_answered(self):
+        # Without the question first, Qt closes no window: only WM_ENDSESSION is left to act on.
+        self.assertUnloadedWhenTheSessionEnds("--forced")
+
+    def test_a_log_off_ends_it_with_status_zero_and_the_settings_unchanged(self):
+        process, _ = self.start("[SerialSync]\nCOMPORT=+COM5\n")
+        self.assertTrue(wait_until(self.tray_icons, 15), "no tray icon")
+        before = self.settings()
+        subprocess.run(["wineboot", "--end-session"], env=dict(self.session.env, **WINE),
+                       timeout=60, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        self.assertEqual(process.wait(timeout=20), 0)
+        self.assertTrue(wait_until(lambda: not self.tray_icons(), 10), "the tray icon lingers")
+        self.assertEqual(self.settings(), before)
 
     def test_tray_icon_no_taskbar_button_and_a_close_request_ends_with_zero(self):
         process, window = self.start("[SerialSync]\nCOMPORT=+COM5\n")
