@@ -3,9 +3,13 @@
 // compares it with a baseline build whose two timers run free. Not a test: run it.
 //
 //   beamclock_benchmark [--seconds N] [--load] [--suspend] [--program PATH] [--baseline PATH]
+//                       [--wine] [--wine-program PATH] [--wine-baseline PATH]
 //
-// --suspend stops both programs half-way through (SIGSTOP) and lets them go on (SIGCONT)
+// --suspend stops the programs half-way through (SIGSTOP) and lets them go on (SIGCONT)
 // half a second into an even second, as a resume from suspend does at any moment.
+// --wine also runs the Windows build and its free-running baseline under Wine, in the same
+// run, each with a COM port of a fresh Wine prefix mapped to its pseudo-terminal. Wine needs
+// a display: run it under xvfb-run.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -39,6 +43,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr double kWarmUpSeconds = 2.0;
+constexpr double kWineWarmUpSeconds = 8.0;  // Wine takes seconds to start a program
 
 double WallSeconds() {
     timespec now{};
@@ -49,6 +54,8 @@ double WallSeconds() {
 // One copy of a program under measurement, with its line.
 struct Run {
     fs::path executable;
+    std::string winePrefix;  // empty: a Linux program
+    int comPort = 3;
     fs::path directory;
     int master = -1;
     int slave = -1;
@@ -106,28 +113,68 @@ bool Start(Run& run) {
 
     char pattern[] = "/tmp/beamclock-bench-XXXXXX";
     run.directory = mkdtemp(pattern);
-    fs::path copy = run.directory / "beamclock";
+    bool wine = !run.winePrefix.empty();
+    fs::path copy = run.directory / (wine ? "beamclock.exe" : "beamclock");
     fs::copy_file(run.executable, copy);
-    std::ofstream(run.directory / "Skyfix.ini")
-        << "[SerialSync]\nCOMPORT=+COM3\nTIMEUTC=False\nTIMELOCAL=True\n\n[Ports]\nCOM3=" << name
-        << "\n";
+    std::string port = "COM" + std::to_string(run.comPort);
+    std::ofstream settings(run.directory / "Skyfix.ini");
+    settings << "[SerialSync]\nCOMPORT=+" << port << "\nTIMEUTC=False\nTIMELOCAL=True\n";
+    std::vector<std::string> env{"TZ=UTC0", "XDG_RUNTIME_DIR=" + run.directory.string()};
+    if (wine) {
+        fs::path device =
+            fs::path(run.winePrefix) / "dosdevices" / ("com" + std::to_string(run.comPort));
+        fs::remove(device);
+        fs::create_symlink(name, device);
+        env.push_back("WINEPREFIX=" + run.winePrefix);
+        env.push_back("WINEDEBUG=-all");
+        for (const char* inherited : {"DISPLAY", "HOME", "PATH"}) {
+            if (const char* value = std::getenv(inherited)) {
+                env.push_back(std::string(inherited) + "=" + value);
+            }
+        }
+    } else {
+        settings << "\n[Ports]\n" << port << "=" << name << "\n";
+        env.push_back("QT_QPA_PLATFORM=offscreen");
+    }
+    settings.close();
 
-    std::vector<std::string> env{"QT_QPA_PLATFORM=offscreen", "TZ=UTC0",
-                                 "XDG_RUNTIME_DIR=" + run.directory.string()};
     std::vector<char*> envp;
     for (auto& entry : env) {
         envp.push_back(entry.data());
     }
     envp.push_back(nullptr);
     std::string path = copy.string();
-    char* argv[] = {path.data(), nullptr};
+    std::string wineCommand = "wine";
+    std::vector<char*> args;
+    if (wine) {
+        args.push_back(wineCommand.data());
+    }
+    args.push_back(path.data());
+    args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    int failed = posix_spawn(&run.pid, path.c_str(), &actions, nullptr, argv, envp.data());
+    int failed = posix_spawnp(&run.pid, args[0], &actions, nullptr, args.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return failed == 0;
+}
+
+// A fresh Wine prefix, set up before anything is measured (about 20 s).
+std::string MakeWinePrefix() {
+    char pattern[] = "/tmp/beamclock-bench-wine-XXXXXX";
+    std::string prefix = mkdtemp(pattern);
+    std::string command = "WINEPREFIX=" + prefix +
+                          " WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= wineboot -i "
+                          ">/dev/null 2>&1 </dev/null";
+    return std::system(command.c_str()) == 0 ? prefix : std::string();
+}
+
+void RemoveWinePrefix(const std::string& prefix) {
+    std::string command = "WINEPREFIX=" + prefix + " wineserver -k >/dev/null 2>&1";
+    [[maybe_unused]] int ignored = std::system(command.c_str());
+    fs::remove_all(prefix);
 }
 
 // The packets carry UTC0 time: the programs run with TZ=UTC0.
@@ -185,7 +232,7 @@ void Take(Run& run, double arrival, double measureFrom) {
 void Stop(Run& run) {
     run.cpuAtEnd = CpuSeconds(run.pid);
     run.peakMegabytes = PeakMegabytes(run.pid);
-    kill(run.pid, SIGTERM);
+    kill(run.pid, run.winePrefix.empty() ? SIGTERM : SIGKILL);
     waitpid(run.pid, nullptr, 0);
     close(run.master);
     close(run.slave);
@@ -252,81 +299,7 @@ void Row(const char* name, double a, double b, const char* format) {
     std::printf("| %-44s | %12s | %12s | %7.3f |\n", name, left, right, ratio);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    double seconds = 60;
-    bool load = false;
-    bool suspend = false;
-    bool suspended = false;
-    fs::path here = fs::canonical("/proc/self/exe").parent_path();
-    Run marks;
-    marks.executable = here / "beamclock";
-    Run baseline;
-    baseline.executable = here / "beamclock_free_running";
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (arg == "--seconds" && i + 1 < argc) {
-            seconds = std::stod(argv[++i]);
-        } else if (arg == "--load") {
-            load = true;
-        } else if (arg == "--suspend") {
-            suspend = true;
-        } else if (arg == "--program" && i + 1 < argc) {
-            marks.executable = argv[++i];
-        } else if (arg == "--baseline" && i + 1 < argc) {
-            baseline.executable = argv[++i];
-        } else {
-            std::fprintf(stderr,
-                         "usage: %s [--seconds N] [--load] [--suspend] [--program PATH] "
-                         "[--baseline PATH]\n",
-                         argv[0]);
-            return 2;
-        }
-    }
-
-    std::vector<pid_t> workers = load ? StartLoad() : std::vector<pid_t>{};
-    std::vector<Run*> runs{&marks, &baseline};
-    for (Run* run : runs) {
-        if (!Start(*run)) {
-            std::fprintf(stderr, "could not start %s\n", run->executable.c_str());
-            return 1;
-        }
-    }
-    double started = WallSeconds();
-    double measureFrom = started + kWarmUpSeconds;
-    double until = measureFrom + seconds;
-    bool warmedUp = false;
-    while (WallSeconds() < until) {
-        pollfd ready[2] = {{marks.master, POLLIN, 0}, {baseline.master, POLLIN, 0}};
-        poll(ready, 2, 100);
-        double arrival = WallSeconds();  // as close to the wake-up as we can take it
-        for (Run* run : runs) {
-            Take(*run, arrival, measureFrom);
-        }
-        if (suspend && !suspended && arrival >= measureFrom + seconds / 2) {
-            suspended = true;
-            Suspend(runs);
-        }
-        if (!warmedUp && arrival >= measureFrom) {
-            warmedUp = true;
-            for (Run* run : runs) {
-                run->cpuAtWarmUp = CpuSeconds(run->pid);
-            }
-        }
-    }
-    for (Run* run : runs) {
-        Stop(*run);
-    }
-    for (pid_t worker : workers) {
-        kill(worker, SIGKILL);
-        waitpid(worker, nullptr, 0);
-    }
-
-    std::printf(
-        "Beamclock benchmark: %.0f s measured after %.0f s of start-up, %s%s, %ld cores\n\n",
-        seconds, kWarmUpSeconds, load ? "all cores kept busy" : "idle machine",
-        suspend ? ", one suspend" : "", sysconf(_SC_NPROCESSORS_ONLN));
+void Table(const Run& marks, const Run& baseline, double seconds) {
     std::printf("| %-44s | %12s | %12s | %7s |\n", "figure", "on the marks", "free-running",
                 "ratio");
     std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(14, '-').c_str(),
@@ -354,5 +327,120 @@ int main(int argc, char** argv) {
     };
     Row("CPU, user + system (% of one core)", cpuPercent(marks), cpuPercent(baseline), "%.3f");
     Row("peak resident memory (MB)", marks.peakMegabytes, baseline.peakMegabytes, "%.1f");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 60;
+    bool load = false;
+    bool suspend = false;
+    bool suspended = false;
+    fs::path here = fs::canonical("/proc/self/exe").parent_path();
+    Run marks;
+    marks.executable = here / "beamclock";
+    Run baseline;
+    baseline.executable = here / "beamclock_free_running";
+    baseline.comPort = 4;
+    bool wine = false;
+    Run wineMarks;
+    wineMarks.executable = here / "../../build-windows/bin/beamclock.exe";
+    wineMarks.comPort = 5;
+    Run wineBaseline;
+    wineBaseline.executable = here / "../../build-windows/bin/beamclock_free_running.exe";
+    wineBaseline.comPort = 6;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--seconds" && i + 1 < argc) {
+            seconds = std::stod(argv[++i]);
+        } else if (arg == "--load") {
+            load = true;
+        } else if (arg == "--suspend") {
+            suspend = true;
+        } else if (arg == "--program" && i + 1 < argc) {
+            marks.executable = argv[++i];
+        } else if (arg == "--baseline" && i + 1 < argc) {
+            baseline.executable = argv[++i];
+        } else if (arg == "--wine") {
+            wine = true;
+        } else if (arg == "--wine-program" && i + 1 < argc) {
+            wineMarks.executable = argv[++i];
+        } else if (arg == "--wine-baseline" && i + 1 < argc) {
+            wineBaseline.executable = argv[++i];
+        } else {
+            std::fprintf(stderr,
+                         "usage: %s [--seconds N] [--load] [--suspend] [--program PATH] "
+                         "[--baseline PATH] [--wine] [--wine-program PATH] "
+                         "[--wine-baseline PATH]\n",
+                         argv[0]);
+            return 2;
+        }
+    }
+
+    std::vector<Run*> runs{&marks, &baseline};
+    std::string winePrefix;
+    if (wine) {
+        winePrefix = MakeWinePrefix();
+        if (winePrefix.empty()) {
+            std::fprintf(stderr, "could not set up a Wine prefix (is wine installed?)\n");
+            return 1;
+        }
+        wineMarks.winePrefix = wineBaseline.winePrefix = winePrefix;
+        runs.push_back(&wineMarks);
+        runs.push_back(&wineBaseline);
+    }
+    std::vector<pid_t> workers = load ? StartLoad() : std::vector<pid_t>{};
+    for (Run* run : runs) {
+        if (!Start(*run)) {
+            std::fprintf(stderr, "could not start %s\n", run->executable.c_str());
+            return 1;
+        }
+    }
+    double started = WallSeconds();
+    double measureFrom = started + (wine ? kWineWarmUpSeconds : kWarmUpSeconds);
+    double until = measureFrom + seconds;
+    bool warmedUp = false;
+    while (WallSeconds() < until) {
+        std::vector<pollfd> ready;
+        for (Run* run : runs) {
+            ready.push_back({run->master, POLLIN, 0});
+        }
+        poll(ready.data(), ready.size(), 100);
+        double arrival = WallSeconds();  // as close to the wake-up as we can take it
+        for (Run* run : runs) {
+            Take(*run, arrival, measureFrom);
+        }
+        if (suspend && !suspended && arrival >= measureFrom + seconds / 2) {
+            suspended = true;
+            Suspend(runs);
+        }
+        if (!warmedUp && arrival >= measureFrom) {
+            warmedUp = true;
+            for (Run* run : runs) {
+                run->cpuAtWarmUp = CpuSeconds(run->pid);
+            }
+        }
+    }
+    for (Run* run : runs) {
+        Stop(*run);
+    }
+    for (pid_t worker : workers) {
+        kill(worker, SIGKILL);
+        waitpid(worker, nullptr, 0);
+    }
+    if (wine) {
+        RemoveWinePrefix(winePrefix);
+    }
+
+    std::printf(
+        "Beamclock benchmark: %.0f s measured after %.0f s of start-up, %s%s, %ld cores\n\n",
+        seconds, measureFrom - started, load ? "all cores kept busy" : "idle machine",
+        suspend ? ", one suspend" : "", sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf("Linux, Qt's offscreen platform:\n\n");
+    Table(marks, baseline, seconds);
+    if (wine) {
+        std::printf("\nWindows build under Wine (its CPU and memory are the Wine process's):\n\n");
+        Table(wineMarks, wineBaseline, seconds);
+    }
     return 0;
 }
