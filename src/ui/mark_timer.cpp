@@ -92,8 +92,7 @@ MarkTimer::MarkTimer(QObject* parent) : QObject(parent) {
             // Fails with ECANCELED when the clock was set: the tick then comes at once, and the
             // timer is re-armed on the new clock's next mark.
             [[maybe_unused]] ssize_t ignored = ::read(timerFd_, &expirations, sizeof expirations);
-            Arm();
-            Fire();
+            Tick();
         });
         return;
     }
@@ -103,20 +102,14 @@ MarkTimer::MarkTimer(QObject* parent) : QObject(parent) {
     if (waitableTimer_ != nullptr) {
         timerNotifier_ = new QWinEventNotifier(waitableTimer_, this);
         timerNotifier_->setEnabled(false);
-        connect(timerNotifier_, &QWinEventNotifier::activated, this, [this] {
-            Arm();
-            Fire();
-        });
+        connect(timerNotifier_, &QWinEventNotifier::activated, this, &MarkTimer::Tick);
         timeChangeWindow_ = CreateTimeChangeWindow(this);
         return;
     }
 #endif
     fallback_.setSingleShot(true);
     fallback_.setTimerType(Qt::PreciseTimer);
-    connect(&fallback_, &QTimer::timeout, this, [this] {
-        Arm();
-        Fire();
-    });
+    connect(&fallback_, &QTimer::timeout, this, &MarkTimer::Tick);
 }
 
 MarkTimer::~MarkTimer() {
@@ -154,9 +147,13 @@ void MarkTimer::Start() {
 
 void MarkTimer::ClockWasSet() {
     if (active_) {
-        Arm();
-        Fire();
+        Tick();
     }
+}
+
+void MarkTimer::Tick() {
+    Arm();
+    Fire();
 }
 
 void MarkTimer::Arm() {

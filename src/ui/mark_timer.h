@@ -12,8 +12,9 @@ class QWinEventNotifier;
 // clock that is stepped never accumulate or stall it: the next tick is on the next mark.
 // On Linux it sleeps to the absolute mark itself (a timerfd on the real-time clock, cancelled
 // when the clock is set); on Windows a high-resolution waitable timer sleeps to the mark and a
-// hidden window hears when the clock is set. Either way the tick comes within a fraction of a
-// millisecond of the mark; elsewhere it waits the whole milliseconds up to it.
+// hidden window hears when the clock is set. On Linux the tick comes within a fraction of a
+// millisecond of the mark (under Wine, about two); elsewhere it waits the whole milliseconds up
+// to it.
 class MarkTimer : public QObject {
   public:
     explicit MarkTimer(QObject* parent = nullptr);
@@ -34,6 +35,7 @@ class MarkTimer : public QObject {
 
   private:
     void Arm();
+    void Tick();  // on the mark: wait for the next one, then tick
 
     std::function<void()> handler_;
     bool active_ = false;
