@@ -1,12 +1,6 @@
 #include "doctor/listen.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -14,14 +8,28 @@
 #include <map>
 
 #include "clock/packet.h"
+#include "doctor/listen_line.h"
 #include "doctor/report.h"
 
 namespace {
 
-double WallSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+// The C runtime's calls for local and UTC calendar fields, under their names on each system.
+std::tm LocalFields(std::time_t instant) {
+    std::tm fields{};
+#ifdef _WIN32
+    localtime_s(&fields, &instant);
+#else
+    ::localtime_r(&instant, &fields);
+#endif
+    return fields;
+}
+
+std::time_t UtcInstant(std::tm& fields) {
+#ifdef _WIN32
+    return _mkgmtime(&fields);
+#else
+    return ::timegm(&fields);
+#endif
 }
 
 std::string Printable(const std::string& bytes) {
@@ -40,27 +48,13 @@ std::string Printable(const std::string& bytes) {
 
 std::string ClockText(double instant) {
     std::time_t whole = static_cast<std::time_t>(std::floor(instant));
-    std::tm fields{};
-    ::localtime_r(&whole, &fields);
+    std::tm fields = LocalFields(whole);
     char text[48];
     std::strftime(text, sizeof text, "%H:%M:%S", &fields);
     char millis[8];
     std::snprintf(millis, sizeof millis, ".%03d",
                   static_cast<int>((instant - static_cast<double>(whole)) * 1000));
     return std::string(text) + millis;
-}
-
-bool OpenRaw9600(int fd) {
-    termios line{};
-    if (::tcgetattr(fd, &line) != 0) {
-        return false;
-    }
-    ::cfmakeraw(&line);
-    line.c_cflag |= CLOCAL | CREAD;
-    line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
-    line.c_cflag |= CS8;
-    return ::cfsetispeed(&line, B9600) == 0 && ::cfsetospeed(&line, B9600) == 0 &&
-           ::tcsetattr(fd, TCSANOW, &line) == 0;
 }
 
 std::string EventLine(const PacketStream::Event& event) {
@@ -91,8 +85,8 @@ PacketStream::Event PacketStream::Judge(const std::string& packet, double arriva
     }
     std::tm asUtc = CalendarFields(*parsed.value);
     std::tm asLocal = CalendarFields(*parsed.value);
-    double utc = static_cast<double>(::timegm(&asUtc));
-    double local = static_cast<double>(::mktime(&asLocal));
+    double utc = static_cast<double>(UtcInstant(asUtc));
+    double local = static_cast<double>(std::mktime(&asLocal));
     bool isLocal = std::fabs(arrival - local) <= std::fabs(arrival - utc);
     event.reference = isLocal ? "local" : "UTC";
     double named = isLocal ? local : utc;
@@ -169,13 +163,11 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
 }
 
 int Listen(const std::string& device, double seconds, bool json) {
-    int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || !OpenRaw9600(fd)) {
+    std::string error;
+    std::unique_ptr<ListenLine> line = ListenLine::Open(device, error);
+    if (!line) {
         std::fprintf(stderr, "beamclock-doctor: cannot listen on %s: %s\n", device.c_str(),
-                     std::strerror(errno));
-        if (fd >= 0) {
-            ::close(fd);
-        }
+                     error.c_str());
         return 2;
     }
     if (!json) {
@@ -196,22 +188,15 @@ int Listen(const std::string& device, double seconds, bool json) {
     double started = WallSeconds();
     double until = started + seconds;
     for (double now = started; now < until; now = WallSeconds()) {
-        pollfd ready{fd, POLLIN, 0};
         int waitMs = static_cast<int>(std::ceil((until - now) * 1000));
-        if (::poll(&ready, 1, std::min(waitMs, 1000)) <= 0) {
-            continue;
-        }
+        std::string bytes = line->Read(std::min(waitMs, 1000));
         double arrival = WallSeconds();  // as close to the wake-up as it can be taken
-        char buffer[256];
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            keep(stream.Feed(std::string_view(buffer, static_cast<std::size_t>(got)), arrival));
-        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-            ::usleep(100'000);  // a hung-up line: wait for it to come back, do not spin
+        if (!bytes.empty()) {
+            keep(stream.Feed(bytes, arrival));
         }
     }
     keep(stream.Finish());
-    ::close(fd);
+    line.reset();
 
     ListenSummary summary = Summarise(events, seconds);
     char figures[256];

@@ -1,7 +1,9 @@
 // beamclock-doctor: tells a user why the clock is not being set, and listens to what the
 // emitter sends. Reads, probes and listens; never writes a file or to a port.
 
-#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,12 +12,14 @@
 #include <string>
 
 #include "doctor/clock_check.h"
+#include "doctor/device_manager.h"
 #include "doctor/listen.h"
 #include "doctor/ports_check.h"
 #include "doctor/processes.h"
 #include "doctor/report.h"
 #include "doctor/settings_check.h"
 #include "doctor/version.h"
+#include "serial/port_names.h"
 
 namespace fs = std::filesystem;
 
@@ -23,7 +27,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
-    "       beamclock-doctor --listen DEVICE [--seconds N] [--json]\n"
+    "       beamclock-doctor --listen COMn|DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
     "makes of it, COM1 to COM16 and why each can or cannot be opened, the PC clock and its\n"
@@ -32,8 +36,9 @@ constexpr const char* kUsage =
     "\n"
     "  --dir PROGRAM_DIR  the folder of the beamclock to look at (default: this program's own)\n"
     "  --json             the same findings as JSON\n"
-    "  --listen DEVICE    open DEVICE at 9600 8N1 and show each packet that arrives: the time\n"
-    "                     it names, local or UTC, and how late its first byte came\n"
+    "  --listen COMn      open the port (or any DEVICE) at 9600 8N1 and show each packet that\n"
+    "                     arrives: the time it names, local or UTC, and how late its first\n"
+    "                     byte came\n"
     "  --seconds N        how long to listen (default 60)\n"
     "  --help, --version\n";
 
@@ -43,6 +48,13 @@ int BadUsage(const char* why) {
 }
 
 fs::path OwnDirectory() {
+#ifdef _WIN32
+    wchar_t module[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH * 4);
+    if (length > 0 && length < MAX_PATH * 4) {
+        return fs::path(module).parent_path();
+    }
+#endif
     std::error_code error;
     fs::path self = fs::read_symlink("/proc/self/exe", error);
     return error ? fs::current_path() : self.parent_path();
@@ -51,6 +63,9 @@ fs::path OwnDirectory() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);  // the report is UTF-8: names of folders and devices
+#endif
     bool json = false;
     fs::path programDirectory = OwnDirectory();
     std::string listenDevice;
@@ -81,6 +96,9 @@ int main(int argc, char* argv[]) {
         }
     }
     if (!listenDevice.empty()) {
+        if (std::optional<int> number = ComNumber(listenDevice); number && *number <= kLastPort) {
+            listenDevice = DefaultDeviceForPort(*number);  // "COM5" as the program names it
+        }
         return Listen(listenDevice, seconds, json);
     }
 

@@ -1,17 +1,30 @@
 #include "doctor/ports_check.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "doctor/device_manager.h"
+#include "serial/device_probe.h"
+#include "serial/port_names.h"
+
+#ifdef _WIN32
+#include "doctor/port_reasons_windows.h"
+#else
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <vector>
-
-#include "serial/device_probe.h"
-#include "serial/port_names.h"
+#endif
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kMissing = "no such port";
+#else
+constexpr const char* kMissing = "no such device";
+#endif
+
+#ifndef _WIN32
 
 bool InGroup(gid_t group, const std::vector<gid_t>& groups) {
     return std::find(groups.begin(), groups.end(), group) != groups.end();
@@ -78,6 +91,7 @@ std::string HeldText(const DeviceProbe& probe, const std::string& device,
     }
     return open.empty() ? text : text + "; open in " + open;
 }
+#endif
 
 bool HeldByBeamclock(const std::string& device, const ProcessTable& processes) {
     for (const Process* holder : processes.Holding(device)) {
@@ -93,6 +107,7 @@ bool HeldByBeamclock(const std::string& device, const ProcessTable& processes) {
 void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chosen,
                 const ProcessTable& processes, Report& report) {
     PortNames names = PortNames::FromSettings(besideFile);
+    std::map<int, DeviceManagerEntry> deviceManager = DeviceManagerPorts();
     for (int number = kFirstPort; number <= kLastPort; ++number) {
         std::string device = names.DeviceFor(number);
         bool mapped = device != DefaultDeviceForPort(number);
@@ -104,8 +119,8 @@ void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chos
                 text = "available";
                 break;
             case DeviceState::Missing:
-                text = mapped ? "no such device ([Ports] maps the port to this path)"
-                              : "no such device";
+                text = mapped ? std::string(kMissing) + " ([Ports] maps the port to this path)"
+                              : kMissing;
                 break;
             case DeviceState::PermissionDenied:
                 text = PermissionAdvice(device);
@@ -120,7 +135,9 @@ void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chos
                 text = "cannot be opened: " + probe.how;
                 break;
         }
-        bool ours = isChosen && probe.state == DeviceState::HeldByAnother &&
+        bool ours = isChosen &&
+                    (probe.state == DeviceState::HeldByAnother ||
+                     probe.state == DeviceState::PermissionDenied) &&
                     HeldByBeamclock(device, processes);
         Level level = Level::Ok;
         if (isChosen && probe.state != DeviceState::Free && !ours) {
@@ -128,6 +145,9 @@ void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chos
         }
         if (ours) {
             text = "in use by the running Beamclock, as it should be";
+        }
+        if (auto entry = deviceManager.find(number); entry != deviceManager.end()) {
+            text += "; Device Manager: " + Describe(entry->second);
         }
         report.Add("ports", "COM" + std::to_string(number) + (isChosen ? " (chosen)" : ""), level,
                    device + ": " + text);
@@ -144,9 +164,9 @@ void CheckRunning(const std::filesystem::path& besideFile, std::optional<int> ch
     }
     std::string device = chosen ? PortNames::FromSettings(besideFile).DeviceFor(*chosen) : "";
     for (const Process* process : running) {
-        std::string whose = process->service             ? "as the service"
-                            : process->uid == ::getuid() ? "for this user"
-                                                         : "for another user";
+        std::string whose = process->service       ? "as the service"
+                            : OfThisUser(*process) ? "for this user"
+                                                   : "for another user";
         std::vector<const Process*> holders =
             device.empty() ? std::vector<const Process*>{} : processes.Holding(device);
         bool holds = std::find(holders.begin(), holders.end(), process) != holders.end();

@@ -1,11 +1,13 @@
 #include "doctor/processes.h"
 
+#ifndef _WIN32
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cstdio>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -73,6 +75,11 @@ std::vector<const Process*> ProcessTable::Holding(const std::string& device) con
     return holders;
 }
 
+bool OfThisUser(const Process& process) {
+    return process.uid == ::getuid();
+}
+#endif
+
 std::vector<const Process*> ProcessTable::Named(const std::string& name) const {
     std::vector<const Process*> found;
     for (const Process& process : processes_) {
@@ -92,6 +99,7 @@ const Process* ProcessTable::Find(pid_t pid) const {
     return nullptr;
 }
 
+#ifndef _WIN32
 const Process* ProcessTable::FlockHolder(const std::string& device) const {
     struct stat wanted {};
     if (::stat(device.c_str(), &wanted) != 0) {
@@ -116,6 +124,7 @@ const Process* ProcessTable::FlockHolder(const std::string& device) const {
     }
     return nullptr;
 }
+#endif
 
 std::string Describe(const Process& process) {
     return process.name + " (pid " + std::to_string(process.pid) + ", user " + process.user +

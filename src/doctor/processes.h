@@ -5,8 +5,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+using uid_t = unsigned long;  // on Windows: the process's session
+#endif
+
 // The processes of the machine as far as this user may see them: who they are and which
-// devices they hold open. Read once from /proc.
+// devices they hold open. Read once from /proc; on Windows from its process list.
 struct Process {
     pid_t pid = 0;
     uid_t uid = 0;
@@ -20,7 +24,8 @@ class ProcessTable {
   public:
     ProcessTable();  // reads /proc
 
-    // The processes that have the device (followed through links) open.
+    // The processes that have the device (followed through links) open. Windows does not show
+    // an ordinary user who holds a device: there, the Beamclocks that run while it is in use.
     std::vector<const Process*> Holding(const std::string& device) const;
     std::vector<const Process*> Named(const std::string& name) const;
     const Process* Find(pid_t pid) const;
@@ -31,4 +36,6 @@ class ProcessTable {
     std::vector<Process> processes_;
 };
 
-std::string Describe(const Process& process);  // "beamclock (pid 123, user ann)"
+std::string Describe(const Process& process);
+bool OfThisUser(const Process& process);  // the same user (Windows: the same session)  //
+                                          // "beamclock (pid 123, user ann)"
