@@ -214,16 +214,18 @@ void KorvelSetTime::MirrorTimeReference() {
 
 void KorvelSetTime::ShowFromTray() {
     setVisible(true);
-    Timer1.Start();
-}
-
-void KorvelSetTime::ShowOnRequest() {
-    ShowFromTray();
+    // Visible alone leaves a minimised window minimised, and without a taskbar button the
+    // user could not reach it at all.
     if (isMinimized()) {
         showNormal();
     }
     raise();
     activateWindow();
+    Timer1.Start();
+}
+
+void KorvelSetTime::ShowOnRequest() {
+    ShowFromTray();
 }
 
 void KorvelSetTime::Warn() {
@@ -241,9 +243,7 @@ bool KorvelSetTime::trayIconShown() const {
 }
 
 void KorvelSetTime::CloseAndExit() {
-    if (port_.PortOpen()) {
-        port_.Close();
-    }
+    port_.Close();  // also ends the retries of a port that is not open
     close();
 }
 

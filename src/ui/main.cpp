@@ -42,9 +42,11 @@ int main(int argc, char* argv[]) {
 
     // From UTF-16, never through the ANSI code page: a folder under a user called José works.
     std::filesystem::path programDirectory(QCoreApplication::applicationDirPath().toStdU16String());
+    // The list's markers come from the mapping as the load finds it; every open reads it anew.
     PortNames names = PortNames::FromSettings(settingsFilePath(programDirectory));
     SystemPcClock clock;
-    QtSerialPort MSComm1(names);
+    QtSerialPort MSComm1(
+        [file = settingsFilePath(programDirectory)] { return PortNames::FromSettings(file); });
 
     KorvelSetTime window({clock,
                           MSComm1,
