@@ -30,5 +30,7 @@ std::string ReadIniValue(std::string_view section, std::string_view key,
 
 void WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
                    const std::filesystem::path& file) {
-    WriteProfileString(PrepareSettingsWrite(file), section, WithCase(key, UpperAscii), value);
+    if (std::filesystem::path target = PrepareSettingsWrite(file); !target.empty()) {
+        WriteProfileString(target, section, WithCase(key, UpperAscii), value);
+    }
 }
