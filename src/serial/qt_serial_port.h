@@ -21,8 +21,7 @@ class QtSerialPort final : public SerialPort {
     bool Output(std::string_view bytes) override;
     bool Vanished() const override;
 
-    // The device the current port number maps to.
-    std::string Device() const { return names_.DeviceFor(commPort_); }
+    std::string Device() const override { return names_.DeviceFor(commPort_); }
 
   private:
     PortNames names_;
