@@ -1,5 +1,6 @@
 #include "serial/port_selection.h"
 
+#include "log/event_log.h"
 #include "serial/port_names.h"
 #include "settings/settings_file.h"
 
@@ -42,7 +43,9 @@ void ChooseListEntry(const std::string& listText, KeptPort& port,
         warn();
     }
     // Saved even when the open failed, so the port is tried again at the next start.
-    WriteIniValue("SerialSync", "COMPORT", listText, settingsFile);
+    if (!WriteIniValue("SerialSync", "COMPORT", listText, settingsFile)) {
+        Log().NotSaved("COMPORT", listText, settingsFile);
+    }
 }
 
 std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile) {

@@ -24,7 +24,7 @@ class QtSerialPort final : public SerialPort {
     bool Vanished() const override;
 
     // The device the current port number maps to.
-    std::string Device() const { return names_().DeviceFor(commPort_); }
+    std::string Device() const override { return names_().DeviceFor(commPort_); }
 
   private:
     std::function<PortNames()> names_;
