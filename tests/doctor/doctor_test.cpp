@@ -184,18 +184,108 @@ TEST(DoctorListen, PacketsStrayBytesAndTheSummary) {
     EXPECT_EQ(events[4].reference, "UTC");
     EXPECT_FALSE(events[5].isPacket);  // the cut packet is shown, not dropped
 
-    ListenSummary summary = Summarise(events, 60);
+    ListenSummary summary = Summarise(events, second - 1, second + 9);
     EXPECT_EQ(summary.packets, 5);
     EXPECT_EQ(summary.notPackets, 2);
     EXPECT_EQ(summary.missed, 1);
     EXPECT_EQ(summary.doubled, 1);
+    EXPECT_EQ(summary.late, 1);  // the second 14, 500 ms after its second
     EXPECT_NEAR(*summary.largestMs, 500, 0.01);
+    EXPECT_FALSE(summary.Healthy());
 }
 
-TEST(DoctorReport, JsonCarriesTheSameFindingsAndEscapesBytes) {
+// Streams as they were recorded: each packet with the PC clock's time of its first byte.
+TEST(DoctorListen, TheStreamIsHealthyOnlyWhenEveryEvenSecondCameOnceAndOnTime) {
+    ScopedTimeZone utc("UTC0");
+    const double start = static_cast<double>(UtcInstant(2026, 12, 6, 19, 5, 0)) + 0.3;
+    auto packet = [](int second, const char* year = "2026") {  // 19:05:second, 6 December
+        char text[40];
+        std::snprintf(text, sizeof text, "*%02d051906%s%s", second, "12", year);
+        return std::string(text) + "0000000001000000000#";
+    };
+    // Listening from :00.3 to :09.05: the even seconds 2, 4, 6 and 8 were due; 10 was not.
+    auto summarise = [&](const std::vector<std::pair<std::string, double>>& recorded) {
+        PacketStream stream;
+        std::vector<PacketStream::Event> events;
+        for (const auto& [bytes, at] : recorded) {
+            for (auto& event : stream.Feed(bytes, at)) {
+                events.push_back(event);
+            }
+        }
+        return Summarise(events, start, start + 8.75);
+    };
+    ListenSummary good = summarise({{packet(2), start + 1.705},
+                                    {packet(4), start + 3.712},
+                                    {packet(6), start + 5.703},
+                                    {packet(8), start + 7.799}});
+    EXPECT_TRUE(good.Healthy());
+    EXPECT_EQ(good.missed, 0);
+    EXPECT_NEAR(good.perMinute, 4 * 60 / 8.75, 0.01);
+
+    ListenSummary gap = summarise({{packet(2), start + 1.705}, {packet(8), start + 7.705}});
+    EXPECT_EQ(gap.missed, 2);
+    EXPECT_FALSE(gap.Healthy());
+
+    // A packet with a far-off date counts as neither local time nor UTC and widens nothing.
+    ListenSummary farOff = summarise({{packet(2), start + 1.705},
+                                      {packet(4, "2931"), start + 3.705},
+                                      {packet(6), start + 5.705},
+                                      {packet(8), start + 7.705}});
+    EXPECT_EQ(farOff.neither, 1);
+    EXPECT_EQ(farOff.missed, 1);
+    EXPECT_FALSE(farOff.Healthy());
+
+    ListenSummary odd = summarise({{packet(2), start + 1.705},
+                                   {packet(3), start + 2.705},
+                                   {packet(4), start + 3.705},
+                                   {packet(6), start + 5.705},
+                                   {packet(8), start + 7.901}});
+    EXPECT_EQ(odd.oddSeconds, 1);
+    EXPECT_EQ(odd.late, 1);
+    EXPECT_EQ(odd.missed, 0);
+    EXPECT_FALSE(odd.Healthy());
+}
+
+// A line whose buffer holds packets from before the listening, set to another speed and
+// canonical input by whoever used it last.
+TEST(DoctorListen, WhatWaitedIsDroppedAndTheLineIsPutBack) {
+    PtyPair line;
+    int other = ::open(line.device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios before{};
+    ASSERT_EQ(::tcgetattr(other, &before), 0);
+    before.c_lflag |= ICANON;
+    ::cfsetispeed(&before, B1200);
+    ASSERT_EQ(::tcsetattr(other, TCSANOW, &before), 0);
+    const std::string stale = "*000000010120000000000001000000000#\n";
+    ASSERT_EQ(::write(line.master(), stale.data(), stale.size()),
+              static_cast<ssize_t>(stale.size()));
+
+    testing::internal::CaptureStdout();
+    int status = Listen(line.device(), 0.3, true);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(status, 1) << out;  // nothing came while it listened
+    EXPECT_EQ(out.find("*000000010120"), std::string::npos) << out;
+    EXPECT_NE(out.find("0 packets"), std::string::npos) << out;
+
+    termios after{};
+    ASSERT_EQ(::tcgetattr(other, &after), 0);
+    EXPECT_EQ(::cfgetispeed(&after), static_cast<speed_t>(B1200));
+    EXPECT_NE(after.c_lflag & ICANON, 0u);
+    ::close(other);
+}
+
+TEST(DoctorReport, JsonCarriesTheSameFindingsAsUtf8) {
     Report report;
     report.Add("settings", "COMPORT", Level::Problem, "\"+com5\" names no port\n\x01");
     EXPECT_EQ(report.AsJson().substr(0, 33), "{\"version\": \"1.0.2\", \"ok\": false,");
     EXPECT_NE(report.AsJson().find(R"("text": "\"+com5\" names no port\n\u0001")"),
               std::string::npos);
+    // UTF-8 passes as it is; a byte that is no UTF-8 (Latin-1, a cut or overlong sequence, a
+    // surrogate) is escaped, so the JSON stays valid.
+    EXPECT_EQ(JsonString("/srv/\xc3\x9c"
+                         "bersicht \xe2\x82\xac \xf0\x9f\x95\x90 a\\b"),
+              "\"/srv/\xc3\x9c"
+              "bersicht \xe2\x82\xac \xf0\x9f\x95\x90 a\\\\b\"");
+    EXPECT_EQ(JsonString("\xdc \xc3 \xc0\xaf \xed\xa0\x80 \x7f\t"),
+              "\"\\u00dc \\u00c3 \\u00c0\\u00af \\u00ed\\u00a0\\u0080 \\u007f\\u0009\"");
 }
