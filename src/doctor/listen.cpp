@@ -68,7 +68,8 @@ std::string EventLine(const PacketStream::Event& event) {
     char lateness[64];
     std::snprintf(lateness, sizeof lateness, "%.1f ms", event.latenessMs);
     return line + event.reference + " time, first byte " + lateness + " after its second" +
-           (event.namedSecond % 2 != 0 ? ", an odd second" : "");
+           (event.namedSecond % 2 != 0 ? ", an odd second" : "") +
+           (event.latenessMs > kLatestFirstByteMs ? ", late" : "");
 }
 
 }  // namespace
@@ -130,7 +131,13 @@ std::vector<PacketStream::Event> PacketStream::Finish() {
     return events;
 }
 
-ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double seconds) {
+bool ListenSummary::Healthy() const {
+    return packets > 0 && malformed == 0 && missed == 0 && doubled == 0 && oddSeconds == 0 &&
+           late == 0 && neither == 0;
+}
+
+ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double started,
+                        double ended) {
     ListenSummary summary;
     std::vector<double> lateness;
     std::map<long, int> seen;
@@ -141,18 +148,26 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
             ++summary.malformed;
         } else {
             ++summary.packets;
+            if (event.reference != "local" && event.reference != "UTC") {
+                ++summary.neither;  // it names no second of this listening: no lateness either
+                continue;
+            }
             lateness.push_back(event.latenessMs);
-            ++seen[event.namedSecond];
+            summary.late += event.latenessMs > kLatestFirstByteMs;
+            summary.oddSeconds += event.namedSecond % 2 != 0;
+            summary.doubled += ++seen[event.namedSecond] > 1;
         }
     }
-    summary.perMinute = seconds > 0 ? summary.packets * 60.0 / seconds : 0;
-    if (!seen.empty()) {
-        long first = seen.begin()->first + (seen.begin()->first % 2 != 0);
-        for (long second = first; second <= seen.rbegin()->first; second += 2) {
-            auto found = seen.find(second);
-            summary.missed += found == seen.end();
-            summary.doubled += found != seen.end() && found->second > 1 ? found->second - 1 : 0;
-        }
+    double listened = ended - started;
+    summary.perMinute = listened > 0 ? summary.packets * 60.0 / listened : 0;
+    // Only the seconds the PC clock passed while listening: a packet naming a far-off date
+    // neither widens this nor makes it long.
+    long first = static_cast<long>(std::ceil(started));
+    first += first % 2 != 0;
+    for (long second = first; second + kLatestFirstByteMs / 1000 <= ended; second += 2) {
+        summary.missed += seen.find(second) == seen.end();
+    }
+    if (!lateness.empty()) {
         std::sort(lateness.begin(), lateness.end());
         std::size_t middle = lateness.size() / 2;
         summary.medianMs =
@@ -195,16 +210,20 @@ int Listen(const std::string& device, double seconds, bool json) {
             keep(stream.Feed(bytes, arrival));
         }
     }
+    double ended = WallSeconds();
     keep(stream.Finish());
     line.reset();
 
-    ListenSummary summary = Summarise(events, seconds);
-    char figures[256];
+    ListenSummary summary = Summarise(events, started, ended);
+    char figures[400];
     std::snprintf(figures, sizeof figures,
                   "%d packets (%.1f a minute), %d even seconds missed, %d sent twice, "
-                  "%d malformed, %d runs of bytes that are not packets",
+                  "%d malformed, %d on an odd second, %d late (first byte over %.0f ms after "
+                  "its second), %d neither local time nor UTC, %d runs of bytes that are not "
+                  "packets",
                   summary.packets, summary.perMinute, summary.missed, summary.doubled,
-                  summary.malformed, summary.notPackets);
+                  summary.malformed, summary.oddSeconds, summary.late, kLatestFirstByteMs,
+                  summary.neither, summary.notPackets);
     std::string lateness = "no lateness measured";
     if (summary.medianMs) {
         char text[96];
@@ -213,12 +232,14 @@ int Listen(const std::string& device, double seconds, bool json) {
                       *summary.medianMs, *summary.largestMs);
         lateness = text;
     }
-    bool healthy = summary.packets > 0 && summary.malformed == 0;
+    bool healthy = summary.Healthy();
     if (json) {
         Report report;
         for (const auto& event : events) {
-            report.Add("listen", ClockText(event.arrival),
-                       event.isPacket && event.error.empty() ? Level::Ok : Level::Problem,
+            bool fine = event.isPacket && event.error.empty() &&
+                        event.reference.find("neither") == std::string::npos &&
+                        event.namedSecond % 2 == 0 && event.latenessMs <= kLatestFirstByteMs;
+            report.Add("listen", ClockText(event.arrival), fine ? Level::Ok : Level::Problem,
                        EventLine(event));
         }
         report.Add("listen", "summary", healthy ? Level::Ok : Level::Problem, figures);

@@ -11,23 +11,30 @@
 
 namespace {
 
-bool OpenRaw9600(int fd) {
-    termios line{};
-    if (::tcgetattr(fd, &line) != 0) {
+// The line as the listener needs it; saved holds the settings to put back afterwards, since
+// they belong to the device and outlive this program's open.
+bool OpenRaw9600(int fd, termios& saved) {
+    if (::tcgetattr(fd, &saved) != 0) {
         return false;
     }
+    termios line = saved;
     ::cfmakeraw(&line);
     line.c_cflag |= CLOCAL | CREAD;
     line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
     line.c_cflag |= CS8;
+    // What waited in the input buffer was sent before anyone listened: replayed, it would
+    // show as packets tens of seconds late.
     return ::cfsetispeed(&line, B9600) == 0 && ::cfsetospeed(&line, B9600) == 0 &&
-           ::tcsetattr(fd, TCSANOW, &line) == 0;
+           ::tcsetattr(fd, TCSANOW, &line) == 0 && ::tcflush(fd, TCIFLUSH) == 0;
 }
 
 class PosixLine : public ListenLine {
   public:
-    explicit PosixLine(int fd) : fd_(fd) {}
-    ~PosixLine() override { ::close(fd_); }
+    PosixLine(int fd, const termios& saved) : fd_(fd), saved_(saved) {}
+    ~PosixLine() override {
+        ::tcsetattr(fd_, TCSANOW, &saved_);
+        ::close(fd_);
+    }
 
     std::string Read(int timeoutMs) override {
         pollfd ready{fd_, POLLIN, 0};
@@ -44,20 +51,22 @@ class PosixLine : public ListenLine {
 
   private:
     int fd_;
+    termios saved_;
 };
 
 }  // namespace
 
 std::unique_ptr<ListenLine> ListenLine::Open(const std::string& device, std::string& error) {
     int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || !OpenRaw9600(fd)) {
+    termios saved{};
+    if (fd < 0 || !OpenRaw9600(fd, saved)) {
         error = std::strerror(errno);
         if (fd >= 0) {
             ::close(fd);
         }
         return nullptr;
     }
-    return std::make_unique<PosixLine>(fd);
+    return std::make_unique<PosixLine>(fd, saved);
 }
 
 double WallSeconds() {

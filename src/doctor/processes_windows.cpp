@@ -86,7 +86,3 @@ std::vector<const Process*> ProcessTable::Holding(const std::string& device) con
 const Process* ProcessTable::FlockHolder(const std::string&) const {
     return nullptr;
 }
-
-bool OfThisUser(const Process& process) {
-    return process.uid == SessionOf(GetCurrentProcessId());
-}

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 
 class QSocketNotifier;
@@ -20,6 +21,8 @@ class MarkTimer : public QObject {
     ~MarkTimer() override;
 
     void OnTimeout(std::function<void()> handler) { handler_ = std::move(handler); }
+    // Called before the tick when the wall clock was set, with how far it moved (ms).
+    void OnClockSet(std::function<void(std::int64_t)> handler) { clockSet_ = std::move(handler); }
 
     // Starts ticking, if it is not already; the first tick comes on the next mark.
     void Start();
@@ -39,6 +42,8 @@ class MarkTimer : public QObject {
     void Arm();
 
     std::function<void()> handler_;
+    std::function<void(std::int64_t)> clockSet_;
+    std::int64_t wallMinusSteady_ = 0;  // at the last arming, to tell by how much it was set
     bool active_ = false;
     int timerFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
