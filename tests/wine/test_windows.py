@@ -15,26 +15,20 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from session import SerialLine, XSession, named_instant, wait_until  # noqa: E402
+from wine_prefix import WinePrefix, tray_icons  # noqa: E402
 
 EXE = os.environ.get("BEAMCLOCK_EXE", "build-windows/bin/beamclock.exe")
-PREFIX = tempfile.mkdtemp(prefix="beamclock-wine-")
-WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEPREFIX": PREFIX}
+prefix = WinePrefix()
+WINE = prefix.env
 ZONE = "EST5EDT"  # west of Greenwich; the Windows C runtime reads only this form of TZ
 
 
 def setUpModule():
-    session = XSession(tray=False)
-    try:
-        subprocess.run(["wineboot", "-i"], env=dict(session.env, **WINE), timeout=180,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        subprocess.run(["wineserver", "-w"], env=dict(session.env, **WINE), timeout=60)
-    finally:
-        session.stop()
+    prefix.boot()
 
 
 def tearDownModule():
-    subprocess.run(["wineserver", "-k"], env=dict(os.environ, **WINE), timeout=30)
-    shutil.rmtree(PREFIX, ignore_errors=True)
+    prefix.remove()
 
 
 class WindowsProgram(unittest.TestCase):
@@ -77,17 +71,7 @@ class WindowsProgram(unittest.TestCase):
         return process, window
 
     def tray_icons(self):
-        """The icons Wine docks into the tray host for the program."""
-        icons = []
-        inside = False
-        for line in self.session.x("xwininfo", "-root", "-tree").splitlines():
-            if '"panel": ("panel" "trayer")' in line:
-                inside = True
-            elif inside and '("explorer.exe" "explorer.exe")' in line:
-                window = line.split()[0]
-                if "IsViewable" in self.session.x("xwininfo", "-id", window):
-                    icons.append(window)
-        return icons
+        return tray_icons(self.session)
 
     def assertPacketsInTheirSeconds(self, utc):
         time.sleep(1.2)
@@ -136,10 +120,7 @@ class WindowsProgram(unittest.TestCase):
                         self.settings())
 
     def link_com5(self, line):
-        com5 = os.path.join(PREFIX, "dosdevices", "com5")
-        if os.path.lexists(com5):
-            os.unlink(com5)
-        os.symlink(line.device, com5)
+        prefix.link_com(5, line.device)
 
     def test_a_line_that_goes_away_is_opened_again_when_it_is_back(self):
         process, _ = self.start("[SerialSync]\nCOMPORT=+COM5\n")
