@@ -10,12 +10,14 @@
 #include "doctor/clock_check.h"
 #include "doctor/listen.h"
 #include "doctor/ports_check.h"
+#include "doctor/recent_events.h"
 #include "doctor/report.h"
 #include "doctor/service_check.h"
 #include "doctor/settings_check.h"
 #include "serial/device_probe.h"
 #include "support/as_user.h"
 #include "support/pty_pair.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/time_zone.h"
 
@@ -455,4 +457,28 @@ TEST(DoctorAccount, UnderSudoTheReportIsForTheUserWhoRanIt) {
     Report asRoot;
     DescribeAccount(ReportedAccount(), asRoot);
     EXPECT_NE(Texts(asRoot, "user").find("root passes every permission check"), std::string::npos);
+}
+
+TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {
+    TempDir state;
+    ScopedEnv home("XDG_STATE_HOME", state.path().string());
+    std::filesystem::create_directories(state / "beamclock");
+    std::string log;
+    for (int i = 1; i <= 12; ++i) {
+        log += "2026-12-08 01:00:0" + std::to_string(i % 10) + " line " + std::to_string(i) + "\n";
+    }
+    WriteFile(state / "beamclock/beamclock.log", log);
+    Report report;
+    AddDesktopEvents(report);
+    ASSERT_EQ(report.events().size(), 10u);
+    EXPECT_EQ(report.events().front().substr(20), "line 3");
+    EXPECT_EQ(report.events().back().substr(20), "line 12");
+    EXPECT_NE(report.AsJson().find("\"recent_events\": [\n  \"2026-12-08 01:00:03 line 3\","),
+              std::string::npos);
+
+    EXPECT_TRUE(MakeSenseOfJournal("-- No entries --\n", 0, true).lines.empty());
+    JournalReading shut = MakeSenseOfJournal("-- No entries --\n", 0, false);
+    EXPECT_FALSE(shut.readable);
+    EXPECT_NE(shut.why.find("cannot be read by this user"), std::string::npos);
+    EXPECT_FALSE(MakeSenseOfJournal("", 1, true).readable);
 }
