@@ -104,7 +104,9 @@ void AddDesktopEvents(Report& report) {
     }
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
     report.Add(kSection, "log", Level::Ok,
-               "the last " + std::to_string(lines.size()) + " lines of " + log.string());
+               lines.empty()
+                   ? log.string() + " is empty"
+                   : "the last " + std::to_string(lines.size()) + " lines of " + log.string());
     report.SetEvents(std::move(lines));
 }
 
@@ -114,8 +116,9 @@ void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report) 
         report.Add(kSection, "journal", Level::Note, reading.why);
         return;
     }
-    report.Add(
-        kSection, "journal", Level::Ok,
-        "the last " + std::to_string(reading.lines.size()) + " lines of journalctl -u " + unit);
+    report.Add(kSection, "journal", Level::Ok,
+               reading.lines.empty() ? "no lines from " + unit + " in the journal"
+                                     : "the last " + std::to_string(reading.lines.size()) +
+                                           " lines of journalctl -u " + unit);
     report.SetEvents(std::move(reading.lines));
 }
