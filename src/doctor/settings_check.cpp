@@ -125,7 +125,9 @@ SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) 
     report.Add(kSection, "file", Level::Ok,
                where.read.string() + (exists ? "" : " (not there yet: the defaults apply)") + ", " +
                    Describe(where.why));
-    if (where.write != where.read) {
+    if (where.write.empty()) {
+        report.Add(kSection, "changes", Level::Note, "are not kept: there is no home folder");
+    } else if (where.write != where.read) {
         report.Add(kSection, "changes", Level::Ok, "are written to " + where.write.string());
     }
     CheckContent(where.read, verdict, report);
