@@ -67,6 +67,9 @@ void TimeReference::SetValue(int index, bool value) {
 
 void TimeReference::Click() {
     utcMode_ = selected_[kUtc];
+    if (!savesChoice) {
+        return;
+    }
     WriteIniValue("SerialSync", "TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
     WriteIniValue("SerialSync", "TimeLocal", BooleanText(selected_[kLocal]), settingsFile_);
 }

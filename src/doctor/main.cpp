@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR | --service]\n"
     "       beamclock-doctor --listen DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
@@ -31,6 +31,7 @@ constexpr const char* kUsage =
     "1 when something stops it, 2 for bad usage.\n"
     "\n"
     "  --dir PROGRAM_DIR  the folder of the beamclock to look at (default: this program's own)\n"
+    "  --service          look at beamclockd.service: /etc/beamclock/Skyfix.ini\n"
     "  --json             the same findings as JSON\n"
     "  --listen DEVICE    open DEVICE at 9600 8N1 and show each packet that arrives: the time\n"
     "                     it names, local or UTC, and how late its first byte came\n"
@@ -68,6 +69,8 @@ int main(int argc, char* argv[]) {
             json = true;
         } else if (arg == "--dir" && hasValue) {
             programDirectory = argv[++i];
+        } else if (arg == "--service") {
+            programDirectory = "/etc/beamclock";  // the service's file, named as the unit runs it
         } else if (arg == "--listen" && hasValue) {
             listenDevice = argv[++i];
         } else if (arg == "--seconds" && hasValue) {

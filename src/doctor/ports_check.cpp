@@ -137,6 +137,9 @@ void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chos
 void CheckRunning(const std::filesystem::path& besideFile, std::optional<int> chosen,
                   const ProcessTable& processes, Report& report) {
     std::vector<const Process*> running = processes.Named("beamclock");
+    for (const Process* service : processes.Named("beamclockd")) {
+        running.push_back(service);
+    }
     if (running.empty()) {
         report.Add("running", "beamclock", Level::Note,
                    "not running for this user or as the service: nothing sets the clock now");

@@ -32,7 +32,9 @@ Process Read(pid_t pid, const fs::path& dir) {
     process.user = UserName(process.uid);
     std::ifstream cgroup(dir / "cgroup");
     for (std::string line; std::getline(cgroup, line);) {
-        process.service = process.service || line.find("/beamclock.service") != std::string::npos;
+        process.service = process.service ||
+                          line.find("/beamclockd.service") != std::string::npos ||
+                          line.find("/beamclock.service") != std::string::npos;
     }
     std::error_code error;
     for (const auto& fd : fs::directory_iterator(dir / "fd", error)) {
@@ -119,5 +121,5 @@ const Process* ProcessTable::FlockHolder(const std::string& device) const {
 
 std::string Describe(const Process& process) {
     return process.name + " (pid " + std::to_string(process.pid) + ", user " + process.user +
-           (process.service ? ", beamclock.service" : "") + ")";
+           (process.service ? ", " + process.name + ".service" : "") + ")";
 }

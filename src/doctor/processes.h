@@ -12,7 +12,7 @@ struct Process {
     uid_t uid = 0;
     std::string name;      // the command's name
     std::string user;      // the account's name, or its number
-    bool service = false;  // started by systemd as beamclock.service
+    bool service = false;  // started by systemd as beamclockd.service (1.0.2: beamclock.service)
     std::vector<std::pair<dev_t, ino_t>> openFiles;
 };
 
