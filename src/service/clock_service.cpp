@@ -1,6 +1,8 @@
 #include "service/clock_service.h"
 
+#include "log/event_log.h"
 #include "serial/port_selection.h"
+#include "settings/settings_location.h"
 
 namespace {
 
@@ -16,9 +18,9 @@ void ContinueOnError(Step&& step) {
 }  // namespace
 
 ClockService::ClockService(const PcClock& clock, SerialPort& device,
-                           std::filesystem::path settingsFile, Log log)
+                           std::filesystem::path settingsFile, std::string version)
     : settingsFile_(std::move(settingsFile)),
-      log_(std::move(log)),
+      version_(std::move(version)),
       port_(device),
       tick_(clock, port_, [](const std::string&) {}),
       timeReference_(tick_.utcMode, settingsFile_) {
@@ -31,12 +33,12 @@ void ClockService::RestoreAndOpen() {
     ContinueOnError([this] { portText_ = RestoreSavedPort(port_, settingsFile_); });
     ContinueOnError([this] { OpenRestoredPort(portText_, port_); });
     ContinueOnError([this] { timeReference_.Restore(); });
-    log_("port " + portText_ + (port_.PortOpen() ? " (open)" : " (not open; trying again)") + ", " +
-         (utc() ? "UTC" : "local time"));
 }
 
 void ClockService::Load() {
     RestoreAndOpen();
+    SettingsLocation where = LocateSettings(settingsFile_);
+    Log().Started(version_, where.read, Describe(where.why), portText_, utc());
     SendUDP.Start();
 }
 
@@ -44,6 +46,8 @@ void ClockService::Reload() {
     // Closing ends the old choice; the restore makes the file's choice the new one.
     port_.Close();
     RestoreAndOpen();
+    Log().PortChosen(portText_);
+    Log().TimeChosen(utc());
 }
 
 void ClockService::Stop() {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "clock/pc_clock.h"
@@ -16,10 +15,8 @@
 // administrator, so nothing here ever writes it.
 class ClockService {
   public:
-    using Log = std::function<void(const std::string&)>;
-
     ClockService(const PcClock& clock, SerialPort& device, std::filesystem::path settingsFile,
-                 Log log);
+                 std::string version);
 
     // The window's load steps that are not about the window: the saved port restored and
     // opened, then UTC/LOCAL. Continues on error, as the window does.
@@ -39,7 +36,7 @@ class ClockService {
     void RestoreAndOpen();
 
     std::filesystem::path settingsFile_;
-    Log log_;
+    std::string version_;
     KeptPort port_;
     TransmissionTick tick_;
     TimeReference timeReference_;

@@ -9,12 +9,17 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "clock/pc_clock.h"
+#include "log/event_log.h"
+#include "log/log_output.h"
 #include "serial/port_names.h"
 #include "serial/qt_serial_port.h"
 #include "service/clock_service.h"
+#include "settings/settings_location.h"
+#include "ui/qt_messages.h"
 #include "ui/version.h"
 
 namespace {
@@ -31,9 +36,17 @@ constexpr const char* kUsage =
     "  --settings FILE  the settings file (default /etc/beamclock/Skyfix.ini)\n"
     "  --help, --version\n";
 
-void Log(const std::string& line) {
-    // TODO(log): the program's log once it has one; the journal keeps stderr meanwhile.
-    std::fprintf(stderr, "beamclockd: %s\n", line.c_str());
+// As the program's: the journal under systemd, else standard error and the log file.
+void StartTheLog() {
+    static std::unique_ptr<LogOutput> output = LogOutput::ForThisProcess();
+    Log().SetOutput([](Priority priority, std::string_view text, std::int64_t unixMilliseconds) {
+        output->Write(priority, text, unixMilliseconds);
+    });
+}
+
+std::string Version() {
+    return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
+           std::to_string(kVersionRevision);
 }
 
 }  // namespace
@@ -46,7 +59,7 @@ int main(int argc, char* argv[]) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--version") {
-            std::printf("beamclockd %d.%d.%d\n", kVersionMajor, kVersionMinor, kVersionRevision);
+            std::printf("beamclockd %s\n", Version().c_str());
             return 0;
         } else if (arg == "--settings" && i + 1 < argc) {
             settings = argv[++i];
@@ -72,28 +85,30 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
+    StartTheLog();
+    ForwardQtMessagesToLog(true);
     QCoreApplication app(argc, argv);
+    // The administrator's file, read where it is and never written.
+    TakeSettingsFileAsGiven(settings);
     SystemPcClock clock;
-    QtSerialPort MSComm1(PortNames::FromSettings(settings));
-    ClockService service(clock, MSComm1, settings, Log);
+    QtSerialPort MSComm1([settings] { return PortNames::FromSettings(settings); });
+    ClockService service(clock, MSComm1, settings, Version());
 
     QSocketNotifier notifier(signalFd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
         signalfd_siginfo info{};
         while (::read(signalFd, &info, sizeof info) == sizeof info) {
             if (info.ssi_signo == SIGHUP) {
-                Log("reading " + settings + " again");
+                Log().Message(Priority::Notice, "SIGHUP: reading " + settings + " again");
                 service.Reload();
             } else {
                 service.Stop();
-                Log("stopped");
+                Log().Ended(info.ssi_signo == SIGTERM ? "signal SIGTERM" : "signal SIGINT");
                 QCoreApplication::exit(0);
             }
         }
     });
 
-    Log("version " + std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-        std::to_string(kVersionRevision) + ", settings " + settings);
     service.Load();
     int status = QCoreApplication::exec();
     ::close(signalFd);
