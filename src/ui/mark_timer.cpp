@@ -1,9 +1,9 @@
 #include "ui/mark_timer.h"
 
 #include <QSocketNotifier>
-#include <chrono>
 
 #include "clock/tick_schedule.h"
+#include "clock/wall_clock.h"
 
 #ifdef __linux__
 #include <sys/timerfd.h>
@@ -24,11 +24,6 @@
 #endif
 
 namespace {
-
-[[maybe_unused]] std::int64_t WallClockMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
 
 #ifdef _WIN32
 
@@ -159,11 +154,9 @@ void MarkTimer::Tick() {
 void MarkTimer::Arm() {
 #ifdef __linux__
     if (timerFd_ >= 0) {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
+        WallTime now = WallClockNow();
         constexpr std::int64_t kPeriodNs = std::int64_t{kTickPeriodMs} * 1'000'000;
-        std::int64_t next =
-            NextMark(std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec, kPeriodNs);
+        std::int64_t next = NextMark(now.seconds * 1'000'000'000 + now.nanoseconds, kPeriodNs);
         itimerspec when{};
         when.it_value.tv_sec = static_cast<time_t>(next / 1'000'000'000);
         when.it_value.tv_nsec = static_cast<long>(next % 1'000'000'000);
