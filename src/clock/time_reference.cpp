@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "log/event_log.h"
 #include "settings/ascii_case.h"
 #include "settings/settings_file.h"
 
@@ -67,8 +68,14 @@ void TimeReference::SetValue(int index, bool value) {
 
 void TimeReference::Click() {
     utcMode_ = selected_[kUtc];
-    WriteIniValue("SerialSync", "TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
-    WriteIniValue("SerialSync", "TimeLocal", BooleanText(selected_[kLocal]), settingsFile_);
+    bool saved =
+        WriteIniValue("SerialSync", "TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
+    saved =
+        WriteIniValue("SerialSync", "TimeLocal", BooleanText(selected_[kLocal]), settingsFile_) &&
+        saved;
+    if (!saved) {
+        Log().NotSaved("TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
+    }
 }
 
 void TimeReference::Restore() {

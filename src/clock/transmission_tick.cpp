@@ -2,6 +2,7 @@
 
 #include "clock/tick_schedule.h"
 #include "clock/utc.h"
+#include "log/event_log.h"
 
 namespace {
 
@@ -17,6 +18,16 @@ bool IsEven(const std::string& secondsField) {
 // How late into its second a packet may still leave: one tick period.
 constexpr int kFreshForMs = 100;
 
+// The even seconds whose first tenth passed with no tick in it, between two ticks.
+std::int64_t EvenSecondsMissed(std::int64_t lastTickMs, std::int64_t nowMs) {
+    constexpr std::int64_t kTwoSeconds = 2000;
+    std::int64_t latestPassed = nowMs - kFreshForMs;  // its tenth ended before this tick
+    if (lastTickMs < 0 || latestPassed <= lastTickMs) {
+        return 0;
+    }
+    return latestPassed / kTwoSeconds - lastTickMs / kTwoSeconds;
+}
+
 }  // namespace
 
 TransmissionTick::TransmissionTick(const PcClock& clock, SerialPort& port, PacketSink showPacket)
@@ -27,6 +38,13 @@ void TransmissionTick::TransmitTick() {
     // in can never disagree.
     PcClockReading now = clock_.Read();
     std::string second = SecondsField(now);
+    std::int64_t nowMs = now.unixSeconds * 1000 + now.millisecond;
+    if (std::int64_t missed = EvenSecondsMissed(lastTickMs_, nowMs);
+        missed > 0 && port_.PortOpen()) {
+        std::int64_t firstMissed = (lastTickMs_ / 2000 + 1) * 2000;
+        Log().SecondsNotSent(static_cast<int>(missed), nowMs - firstMissed);
+    }
+    lastTickMs_ = nowMs;
     if (!IsEven(second) && now.millisecond >= 1000 - kTickPeriodMs && beforeEvenSecond) {
         beforeEvenSecond();
     }

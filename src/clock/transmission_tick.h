@@ -12,7 +12,7 @@
 // and shows it in Text1; on even seconds it writes it to the port if the port is open. So the
 // clock gets 30 packets a minute, at seconds 00, 02 ... 58. A packet leaves within the first
 // 100 ms of the second it names or not at all: one sent later (after a stall, a suspend, or
-// at start-up) would set the clock most of a second wrong.
+// at start-up) would set the clock most of a second wrong; the log says when that happened.
 class TransmissionTick {
   public:
     using PacketSink = std::function<void(const std::string&)>;
@@ -32,11 +32,15 @@ class TransmissionTick {
 
     const std::string& packetText() const { return packetText_; }
 
+    // The clock was set: the gap since the last tick says nothing about lateness.
+    void ClockWasSet() { lastTickMs_ = -1; }
+
   private:
     const PcClock& clock_;
     SerialPort& port_;
     PacketSink showPacket_;
-    std::string lastSecond_;  // seconds field seen by the last tick that did work
-    std::string lastMark_;    // seconds field at the last send decision
-    std::string packetText_;  // the last packet built
+    std::string lastSecond_;        // seconds field seen by the last tick that did work
+    std::string lastMark_;          // seconds field at the last send decision
+    std::string packetText_;        // the last packet built
+    std::int64_t lastTickMs_ = -1;  // the clock at the last tick; -1 before the first
 };

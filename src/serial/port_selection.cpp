@@ -1,5 +1,6 @@
 #include "serial/port_selection.h"
 
+#include "log/event_log.h"
 #include "serial/port_names.h"
 #include "settings/settings_file.h"
 
@@ -30,11 +31,11 @@ std::optional<std::int16_t> SavedPortNumber(std::string_view text) {
     return ExactPortName(text);
 }
 
-void ChooseListEntry(const std::string& listText, SerialPort& port,
+void ChooseListEntry(const std::string& listText, KeptPort& port,
                      const std::filesystem::path& settingsFile, const std::function<void()>& warn) {
-    if (port.PortOpen()) {
-        port.Close();
-    }
+    // Closes the device only if it is open, but ends the retries of a port that was lost or
+    // never opened too: the user has chosen something else.
+    port.Close();
     if (auto number = PortNumberFromEntry(listText)) {
         port.SetCommPort(*number);
     }
@@ -42,7 +43,9 @@ void ChooseListEntry(const std::string& listText, SerialPort& port,
         warn();
     }
     // Saved even when the open failed, so the port is tried again at the next start.
-    WriteIniValue("SerialSync", "COMPORT", listText, settingsFile);
+    if (!WriteIniValue("SerialSync", "COMPORT", listText, settingsFile)) {
+        Log().NotSaved("COMPORT", listText, settingsFile);
+    }
 }
 
 std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile) {

@@ -30,4 +30,8 @@ class SerialPort {
     // Whether the open device has gone (unplugged) or its line was hung up, as far as the
     // adapter can tell without writing. Adapters that cannot tell say no.
     virtual bool Vanished() const { return false; }
+
+    // The device the current port number maps to, for people to read; empty where the adapter
+    // has no such name.
+    virtual std::string Device() const { return {}; }
 };

@@ -1,6 +1,7 @@
 #include "settings/durable_file.h"
 
 #include <algorithm>
+#include <string>
 #include <system_error>
 
 #ifdef _WIN32
@@ -141,4 +142,35 @@ bool ReplaceFileDurably(const fs::path& file, std::string_view content) {
     }
     return true;
 }
+#endif
+
+#ifndef _WIN32
+
+bool MayWriteFile(const fs::path& file) {
+    return ::access(file.c_str(), W_OK) == 0;
+}
+
+bool FolderTakesNewFiles(const fs::path& folder) {
+    return ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+#else
+
+bool MayWriteFile(const fs::path& file) {
+    HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle != INVALID_HANDLE_VALUE && ::CloseHandle(handle);
+}
+
+bool FolderTakesNewFiles(const fs::path& folder) {
+    static unsigned attempt = 0;
+    fs::path probe = folder / (L".beamclock-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                               std::to_wstring(++attempt) + L".tmp");
+    HANDLE handle = ::CreateFileW(
+        probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    return handle != INVALID_HANDLE_VALUE && ::CloseHandle(handle);
+}
+
 #endif

@@ -28,7 +28,9 @@ std::string ReadIniValue(std::string_view section, std::string_view key,
                              defaultValue, kReplyBufferSize);
 }
 
-void WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
+bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
                    const std::filesystem::path& file) {
-    WriteProfileString(PrepareSettingsWrite(file), section, WithCase(key, UpperAscii), value);
+    std::filesystem::path target = PrepareSettingsWrite(file);
+    return !target.empty() &&
+           WriteProfileString(target, section, WithCase(key, UpperAscii), value);
 }

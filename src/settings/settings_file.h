@@ -14,7 +14,8 @@ std::filesystem::path settingsFilePath(const std::filesystem::path& programDirec
 std::string ReadIniValue(std::string_view section, std::string_view key,
                          std::string_view defaultValue, const std::filesystem::path& file);
 
-// Key names are written in capitals. A write that cannot happen is lost without notice: the
+// Key names are written in capitals. A write that cannot happen changes nothing else: the
 // program runs on with the choice in its window and the next start reads the old value.
-void WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
+// Returns whether the value was written, so that the caller can have it logged.
+bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
                    const std::filesystem::path& file);

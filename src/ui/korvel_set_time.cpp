@@ -7,8 +7,10 @@
 #include <QStyle>
 
 #include "desktop/tray_icon.h"
+#include "log/event_log.h"
 #include "serial/port_selection.h"
 #include "settings/settings_file.h"
+#include "settings/settings_location.h"
 #include "ui/app_icon.h"
 #include "ui/option_pair.h"
 #include "ui/version.h"
@@ -86,6 +88,10 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     tick_.beforeEvenSecond = [this] { port_.Reopen(); };
     SendUDP.setObjectName("SendUDP");
     SendUDP.OnTimeout([this] { tick_.TransmitTick(); });
+    SendUDP.OnClockSet([this](std::int64_t step) {
+        Log().ClockSet(step);
+        tick_.ClockWasSet();
+    });
     SendUDP.Start();  // enabled from the window's creation; its first tick follows the load
 
     Timer1.setObjectName("Timer1");
@@ -177,6 +183,9 @@ void KorvelSetTime::Load() {
         ContinueOnError(step);
     }
     ShowPcTime();  // the first display need not wait for Timer1
+    Log().Started(VersionText().mid(8).toStdString(), LocateSettings(settingsFile_).read,
+                  Describe(LocateSettings(settingsFile_).why), Combo2->currentText().toStdString(),
+                  tick_.utcMode.value_or(false));
 }
 
 void KorvelSetTime::ShowPcTime() {
@@ -196,12 +205,14 @@ void KorvelSetTime::FillPortList() {
 void KorvelSetTime::ChoosePort(int index) {
     QString entry = Combo2->itemText(index);
     Combo2->setEditText(entry);  // the chosen entry replaces whatever was typed
+    Log().PortChosen(entry.toStdString());
     ChooseListEntry(entry.toStdString(), port_, settingsFile_, [this] { Warn(); });
     Combo2->SelectShownEntry();
 }
 
 void KorvelSetTime::SelectOption(int index) {
     timeReference_.Select(index);
+    Log().TimeChosen(tick_.utcMode.value_or(false));
     MirrorTimeReference();  // a click on the selected button must not clear it
 }
 
@@ -214,16 +225,19 @@ void KorvelSetTime::MirrorTimeReference() {
 
 void KorvelSetTime::ShowFromTray() {
     setVisible(true);
-    Timer1.Start();
-}
-
-void KorvelSetTime::ShowOnRequest() {
-    ShowFromTray();
+    // Visible alone leaves a minimised window minimised, and without a taskbar button the
+    // user could not reach it at all.
     if (isMinimized()) {
         showNormal();
     }
     raise();
     activateWindow();
+    Timer1.Start();
+}
+
+void KorvelSetTime::ShowOnRequest() {
+    Log().ShowRequested();
+    ShowFromTray();
 }
 
 void KorvelSetTime::Warn() {
@@ -241,9 +255,8 @@ bool KorvelSetTime::trayIconShown() const {
 }
 
 void KorvelSetTime::CloseAndExit() {
-    if (port_.PortOpen()) {
-        port_.Close();
-    }
+    Log().Ended("Close and Exit");
+    port_.Close();  // also ends the retries of a port that is not open
     close();
 }
 
@@ -254,6 +267,7 @@ void KorvelSetTime::closeEvent(QCloseEvent* event) {
         tray_->Delete();
     }
     event->accept();
+    Log().Ended("the window was closed");
     // Without a taskbar button the window may not count as the last one: end explicitly.
     if (parts_.end) {
         parts_.end();

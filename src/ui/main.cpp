@@ -8,23 +8,37 @@
 
 #include "clock/pc_clock.h"
 #include "desktop/single_instance.h"
+#include "log/event_log.h"
+#include "log/log_output.h"
 #include "serial/port_list.h"
 #include "serial/qt_serial_port.h"
 #include "settings/settings_file.h"
+#include "settings/settings_location.h"
 #include "ui/korvel_set_time.h"
+#include "ui/qt_messages.h"
 #include "ui/system_requests.h"
 
 namespace {
 
 // With no display at all the program still does its job: packets flow, nothing is shown.
-void UseOffscreenWithoutADisplay() {
+bool UseOffscreenWithoutADisplay() {
 #ifndef _WIN32
     if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
         std::getenv("WAYLAND_DISPLAY") == nullptr) {
-        std::fputs("beamclock: no display; running without a window\n", stderr);
+        Log().Message(Priority::Notice, "no display: running without a window, packets still flow");
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        return true;
     }
 #endif
+    return false;
+}
+
+// Kept to the very end: Qt may still have something to say as the program ends.
+void StartTheLog() {
+    static std::unique_ptr<LogOutput> output = LogOutput::ForThisProcess();
+    Log().SetOutput([](Priority priority, std::string_view text, std::int64_t unixMilliseconds) {
+        output->Write(priority, text, unixMilliseconds);
+    });
 }
 
 }  // namespace
@@ -34,7 +48,8 @@ int main(int argc, char* argv[]) {
     // The ticks sleep to the wall clock's marks; let the kernel wake us on them, not 50 us on.
     ::prctl(PR_SET_TIMERSLACK, 1UL);
 #endif
-    UseOffscreenWithoutADisplay();
+    StartTheLog();
+    ForwardQtMessagesToLog(UseOffscreenWithoutADisplay());
     QApplication app(argc, argv);
     app.setApplicationName("Beamclock");
     app.setDesktopFileName("com.korvel.beamclock");  // the menu entry's id, for the desktop
@@ -42,9 +57,12 @@ int main(int argc, char* argv[]) {
 
     // From UTF-16, never through the ANSI code page: a folder under a user called José works.
     std::filesystem::path programDirectory(QCoreApplication::applicationDirPath().toStdU16String());
-    PortNames names = PortNames::FromSettings(settingsFilePath(programDirectory));
+    // The list's markers come from the mapping as the load finds it; every open reads it anew.
+    std::filesystem::path settingsFile = settingsFilePath(programDirectory);
+    PrepareSettingsAtStart(settingsFile);
+    PortNames names = PortNames::FromSettings(settingsFile);
     SystemPcClock clock;
-    QtSerialPort MSComm1(names);
+    QtSerialPort MSComm1([settingsFile] { return PortNames::FromSettings(settingsFile); });
 
     KorvelSetTime window({clock,
                           MSComm1,
@@ -55,7 +73,7 @@ int main(int argc, char* argv[]) {
     // Before the claim: a second start may ask this copy to show itself as soon as it holds it.
     SystemRequests requests([&window] { window.close(); }, [&window] { window.ShowOnRequest(); });
     SingleInstance instance;
-    if (!instance.Claim(settingsFilePath(programDirectory))) {
+    if (!instance.Claim(settingsFile)) {
         std::fputs("beamclock: already running with these settings; showing that window\n", stderr);
         return 0;
     }

@@ -7,8 +7,10 @@
 
 #ifdef __linux__
 #include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #endif
 
@@ -29,6 +31,26 @@ namespace {
     using namespace std::chrono;
     return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
+
+// The wall clock less a clock that only runs on: it moves when the wall clock is set, and
+// by as much. On Linux the second one counts a suspend too, so a resume is not a clock set.
+[[maybe_unused]] std::int64_t WallMinusSteadyMilliseconds() {
+#ifdef __linux__
+    timespec wall{};
+    timespec boot{};
+    ::clock_gettime(CLOCK_REALTIME, &wall);
+    ::clock_gettime(CLOCK_BOOTTIME, &boot);
+    return (std::int64_t{wall.tv_sec} - boot.tv_sec) * 1000 +
+           (wall.tv_nsec - boot.tv_nsec) / 1'000'000;
+#else
+    using namespace std::chrono;
+    return WallClockMilliseconds() -
+           duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+#endif
+}
+
+// Below this a "set" is the measuring's own noise, or a resume.
+constexpr std::int64_t kClockSetAtLeastMs = 5;
 
 #ifdef _WIN32
 
@@ -91,7 +113,10 @@ MarkTimer::MarkTimer(QObject* parent) : QObject(parent) {
             std::uint64_t expirations = 0;
             // Fails with ECANCELED when the clock was set: the tick then comes at once, and the
             // timer is re-armed on the new clock's next mark.
-            [[maybe_unused]] ssize_t ignored = ::read(timerFd_, &expirations, sizeof expirations);
+            if (::read(timerFd_, &expirations, sizeof expirations) < 0 && errno == ECANCELED) {
+                ClockWasSet();
+                return;
+            }
             Tick();
         });
         return;
@@ -146,9 +171,14 @@ void MarkTimer::Start() {
 }
 
 void MarkTimer::ClockWasSet() {
-    if (active_) {
-        Tick();
+    if (!active_) {
+        return;
     }
+    std::int64_t step = WallMinusSteadyMilliseconds() - wallMinusSteady_;
+    if (clockSet_ && (step >= kClockSetAtLeastMs || step <= -kClockSetAtLeastMs)) {
+        clockSet_(step);
+    }
+    Tick();
 }
 
 void MarkTimer::Tick() {
@@ -157,6 +187,7 @@ void MarkTimer::Tick() {
 }
 
 void MarkTimer::Arm() {
+    wallMinusSteady_ = WallMinusSteadyMilliseconds();
 #ifdef __linux__
     if (timerFd_ >= 0) {
         timespec now{};

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <cstdint>
 #include <functional>
 
 class QSocketNotifier;
@@ -21,6 +22,8 @@ class MarkTimer : public QObject {
     ~MarkTimer() override;
 
     void OnTimeout(std::function<void()> handler) { handler_ = std::move(handler); }
+    // Called before the tick when the wall clock was set, with how far it moved (ms).
+    void OnClockSet(std::function<void(std::int64_t)> handler) { clockSet_ = std::move(handler); }
 
     // Starts ticking, if it is not already; the first tick comes on the next mark.
     void Start();
@@ -38,6 +41,8 @@ class MarkTimer : public QObject {
     void Tick();  // on the mark: wait for the next one, then tick
 
     std::function<void()> handler_;
+    std::function<void(std::int64_t)> clockSet_;
+    std::int64_t wallMinusSteady_ = 0;  // at the last arming, to tell by how much it was set
     bool active_ = false;
     int timerFd_ = -1;
     QSocketNotifier* notifier_ = nullptr;

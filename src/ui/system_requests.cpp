@@ -2,6 +2,8 @@
 
 #include <QSocketNotifier>
 
+#include "log/event_log.h"
+
 #ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,18 +32,25 @@ SystemRequests::SystemRequests(std::function<void()> onClose, std::function<void
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, [this] {
         char received[64];
-        bool close = false;
+        int close = 0;
         bool show = false;
         ssize_t count;
         while ((count = ::read(signalPipe[0], received, sizeof received)) > 0) {
             for (ssize_t i = 0; i < count; ++i) {
-                (received[i] == SIGUSR1 ? show : close) = true;
+                if (received[i] == SIGUSR1) {
+                    show = true;
+                } else {
+                    close = received[i];
+                }
             }
         }
         if (show) {
             onShow_();
         }
-        if (close) {
+        if (close != 0) {
+            Log().Ended(close == SIGTERM  ? "signal SIGTERM"
+                        : close == SIGINT ? "signal SIGINT"
+                                          : "signal SIGHUP");
             onClose_();
         }
     });
@@ -86,6 +95,7 @@ class WindowsMessages : public QAbstractNativeEventFilter {
         // the process right after.
         if (msg->message == WM_ENDSESSION && msg->wParam && !ended_) {
             ended_ = true;
+            Log().Ended("session end");
             onClose_();
             *result = 0;
             return true;

@@ -3,7 +3,9 @@ whose name is not ASCII, Skyfix.ini beside it, COM5 a pseudo-terminal through th
 prefix's dosdevices, a display with a window manager and a tray host. These tests read the
 wall clock: packets must arrive in the even second they name."""
 
+import glob
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -180,6 +182,46 @@ class WindowsProgram(unittest.TestCase):
         self.session.x("wmctrl", "-c", "Beamclock")
         self.assertEqual(process.wait(timeout=20), 0)
         self.assertTrue(wait_until(lambda: not self.tray_icons(), 10), "the tray icon lingers")
+
+
+class AsAStandardUser(unittest.TestCase):
+    """Wine run by an ordinary Unix user, the program in root's folder of mode 0755: Wine
+    answers "access denied" there, as Program Files does to a standard user. (Run as root,
+    Wine lets every write through.)"""
+
+    def test_a_folder_the_user_cannot_write_keeps_the_settings_in_appdata(self):
+        user = pwd.getpwnam("nobody")
+        home = tempfile.mkdtemp(prefix="beamclock-wine-home-")
+        self.addCleanup(shutil.rmtree, home, True)
+        os.chown(home, user.pw_uid, user.pw_gid)
+        folder = tempfile.mkdtemp(prefix="beamclock-program-files-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        os.chmod(folder, 0o755)
+        shutil.copy(EXE, os.path.join(folder, "beamclock.exe"))
+        session = XSession(tray=False)
+        self.addCleanup(session.stop)
+        env = dict(session.env, TZ=ZONE, HOME=home, USER=user.pw_name, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=os.path.join(home, "wine"))
+
+        def as_user(*command, **options):
+            return subprocess.Popen(["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
+                                     "--clear-groups", *command], env=env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, **options)
+        self.addCleanup(lambda: as_user("wineserver", "-k").wait(timeout=30))
+        self.assertEqual(as_user("wineboot", "-i").wait(timeout=300), 0)
+        process = as_user("wine", os.path.join(folder, "beamclock.exe"))
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        pattern = os.path.join(home, "wine", "drive_c", "users", "*", "AppData", "Roaming",
+                               "beamclock", "Skyfix.ini")
+        expected = b"[SerialSync]\r\nTIMEUTC=False\r\nTIMELOCAL=True\r\n"
+
+        def kept():
+            for name in glob.glob(pattern):
+                with open(name, "rb") as file:
+                    return file.read()
+        self.assertTrue(wait_until(lambda: kept() == expected, 60), kept())
+        self.assertEqual(os.listdir(folder), ["beamclock.exe"])
 
 
 if __name__ == "__main__":

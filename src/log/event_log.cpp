@@ -1,0 +1,173 @@
+#include "log/event_log.h"
+
+#include <chrono>
+
+#include "serial/device_probe.h"
+
+namespace {
+
+constexpr std::int64_t kReminderMs = 3600 * 1000;
+constexpr std::int64_t kEvenSecondMs = 2000;
+constexpr const char kMissing[] = "no such device";
+
+std::string PortName(int port) {
+    return "COM" + std::to_string(port);
+}
+
+std::string InBrackets(std::string_view device) {
+    return device.empty() ? std::string() : " (" + std::string(device) + ")";
+}
+
+// The even seconds from the loss to now: the packets the clock did not get. A write that
+// failed was the even second itself, so one that began a tenth before the loss counts.
+std::int64_t EvenSecondsBetween(std::int64_t from, std::int64_t to) {
+    auto floorDiv = [](std::int64_t a, std::int64_t b) { return a / b - (a % b < 0 ? 1 : 0); };
+    return std::max<std::int64_t>(
+        0, floorDiv(to, kEvenSecondMs) - floorDiv(from - 100 - 1, kEvenSecondMs));
+}
+
+}  // namespace
+
+std::string ProbeReason(const DeviceProbe& probe) {
+    switch (probe.state) {
+        case DeviceState::Free:
+            return "the open failed, though the device looks free";
+        case DeviceState::Missing:
+            return kMissing;
+        case DeviceState::PermissionDenied:
+            return "permission denied";
+        case DeviceState::HeldByAnother:
+            return "held by another program" + (probe.how.empty() ? "" : ", " + probe.how);
+        case DeviceState::NotATerminal:
+            return "not a serial device";
+        case DeviceState::OtherError:
+            return probe.how.empty() ? "the open failed" : probe.how;
+    }
+    return {};
+}
+
+EventLog::EventLog(WallMilliseconds now) : now_(std::move(now)) {}
+
+std::int64_t EventLog::SystemMilliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void EventLog::Say(Priority priority, const std::string& text) {
+    if (output_) {
+        output_(priority, text, now_());
+    }
+}
+
+void EventLog::Started(std::string_view version, const std::filesystem::path& settingsFile,
+                       std::string_view why, std::string_view port, bool utc) {
+    utc_ = utc;
+    Say(Priority::Notice, "Beamclock " + std::string(version) + " started; settings " +
+                              settingsFile.string() + ", " + std::string(why) + "; port " +
+                              std::string(port) + ", " + (utc ? "UTC" : "LOCAL") + " time");
+}
+
+void EventLog::PortOpened(int port, std::string_view device) {
+    if (portState_ == PortState::Gone && port == port_) {
+        std::int64_t now = now_();
+        std::int64_t unsent = EvenSecondsBetween(goneAt_, now);
+        Say(Priority::Notice, PortName(port) + " back" + InBrackets(device) + " after " +
+                                  Span(now - goneAt_) + "; " + std::to_string(unsent) +
+                                  (unsent == 1 ? " even second" : " even seconds") + " not sent");
+    } else {
+        Say(Priority::Info, PortName(port) + " opened" + InBrackets(device));
+    }
+    port_ = port;
+    portState_ = PortState::Open;
+}
+
+void EventLog::OpenFailed(int port, std::string_view device, const DeviceProbe& probe) {
+    std::string reason = ProbeReason(probe);
+    std::int64_t now = now_();
+    if (portState_ != PortState::Gone || port != port_) {
+        Say(Priority::Warning,
+            PortName(port) + " could not be opened" + InBrackets(device) + ": " + reason);
+        port_ = port;
+        portState_ = PortState::Gone;
+        goneAt_ = now;
+    } else if (reason != reason_) {
+        Say(Priority::Warning,
+            PortName(port) + " still cannot be opened" + InBrackets(device) + ": " + reason);
+    } else if (now - lastSaidAt_ >= kReminderMs) {
+        std::string how =
+            reason == kMissing ? " still missing" : " still not open (" + reason + ")";
+        Say(Priority::Warning, PortName(port) + how + ", for " + Span(now - goneAt_));
+    } else {
+        return;
+    }
+    reason_ = reason;
+    lastSaidAt_ = now;
+}
+
+void EventLog::PortLost(int port, std::string_view device, PortLoss why) {
+    const char* words = why == PortLoss::Vanished ? "the device vanished"
+                        : why == PortLoss::HungUp ? "the line was hung up"
+                                                  : "a write failed";
+    Say(Priority::Warning, PortName(port) + " lost" + InBrackets(device) + ": " + words);
+    port_ = port;
+    portState_ = PortState::Gone;
+    // A device that vanished is missing until it is back: that needs no second line.
+    reason_ = why == PortLoss::Vanished ? kMissing : "";
+    goneAt_ = lastSaidAt_ = now_();
+}
+
+void EventLog::PortClosed(int port) {
+    if (port == port_) {
+        portState_ = PortState::Unknown;
+    }
+}
+
+void EventLog::SecondsNotSent(int count, std::int64_t lateMilliseconds) {
+    Say(Priority::Warning, std::to_string(count) + (count == 1 ? " even second" : " even seconds") +
+                               " not sent, late: the tick came " + Span(lateMilliseconds) +
+                               " late (a suspend or a stopped process?)");
+}
+
+void EventLog::ClockSet(std::int64_t stepMilliseconds) {
+    Say(Priority::Notice, std::string("the clock was set ") +
+                              (stepMilliseconds < 0 ? "back" : "forward") + " by " +
+                              Span(stepMilliseconds));
+}
+
+void EventLog::PortChosen(std::string_view entry) {
+    Say(Priority::Notice, "port chosen: " + std::string(entry));
+}
+
+void EventLog::TimeChosen(bool utc) {
+    if (utc_ == utc) {
+        return;
+    }
+    utc_ = utc;
+    Say(Priority::Notice, std::string("time chosen: ") + (utc ? "UTC" : "LOCAL"));
+}
+
+void EventLog::NotSaved(std::string_view key, std::string_view value,
+                        const std::filesystem::path& file) {
+    Say(Priority::Error, "could not save " + std::string(key) + "=" + std::string(value) + " in " +
+                             file.string() + "; it holds until the program ends");
+}
+
+void EventLog::ShowRequested() {
+    Say(Priority::Info, "a second start asked this copy to show its window");
+}
+
+void EventLog::Ended(std::string_view why) {
+    if (!ended_) {
+        ended_ = true;
+        Say(Priority::Notice, "ended: " + std::string(why));
+    }
+}
+
+void EventLog::Message(Priority priority, std::string_view text) {
+    Say(priority, std::string(text));
+}
+
+EventLog& Log() {
+    static EventLog log;
+    return log;
+}
