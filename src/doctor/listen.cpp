@@ -50,17 +50,21 @@ std::string ClockText(double instant) {
     return std::string(text) + millis;
 }
 
-bool OpenRaw9600(int fd) {
-    termios line{};
-    if (::tcgetattr(fd, &line) != 0) {
+// The line as the listener needs it; saved holds the settings to put back afterwards, since
+// they belong to the device and outlive this program's open.
+bool OpenRaw9600(int fd, termios& saved) {
+    if (::tcgetattr(fd, &saved) != 0) {
         return false;
     }
+    termios line = saved;
     ::cfmakeraw(&line);
     line.c_cflag |= CLOCAL | CREAD;
     line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
     line.c_cflag |= CS8;
+    // What waited in the input buffer was sent before anyone listened: replayed, it would
+    // show as packets tens of seconds late.
     return ::cfsetispeed(&line, B9600) == 0 && ::cfsetospeed(&line, B9600) == 0 &&
-           ::tcsetattr(fd, TCSANOW, &line) == 0;
+           ::tcsetattr(fd, TCSANOW, &line) == 0 && ::tcflush(fd, TCIFLUSH) == 0;
 }
 
 std::string EventLine(const PacketStream::Event& event) {
@@ -74,7 +78,8 @@ std::string EventLine(const PacketStream::Event& event) {
     char lateness[64];
     std::snprintf(lateness, sizeof lateness, "%.1f ms", event.latenessMs);
     return line + event.reference + " time, first byte " + lateness + " after its second" +
-           (event.namedSecond % 2 != 0 ? ", an odd second" : "");
+           (event.namedSecond % 2 != 0 ? ", an odd second" : "") +
+           (event.latenessMs > kLatestFirstByteMs ? ", late" : "");
 }
 
 }  // namespace
@@ -136,7 +141,13 @@ std::vector<PacketStream::Event> PacketStream::Finish() {
     return events;
 }
 
-ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double seconds) {
+bool ListenSummary::Healthy() const {
+    return packets > 0 && malformed == 0 && missed == 0 && doubled == 0 && oddSeconds == 0 &&
+           late == 0 && neither == 0;
+}
+
+ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double started,
+                        double ended) {
     ListenSummary summary;
     std::vector<double> lateness;
     std::map<long, int> seen;
@@ -147,18 +158,26 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
             ++summary.malformed;
         } else {
             ++summary.packets;
+            if (event.reference != "local" && event.reference != "UTC") {
+                ++summary.neither;  // it names no second of this listening: no lateness either
+                continue;
+            }
             lateness.push_back(event.latenessMs);
-            ++seen[event.namedSecond];
+            summary.late += event.latenessMs > kLatestFirstByteMs;
+            summary.oddSeconds += event.namedSecond % 2 != 0;
+            summary.doubled += ++seen[event.namedSecond] > 1;
         }
     }
-    summary.perMinute = seconds > 0 ? summary.packets * 60.0 / seconds : 0;
-    if (!seen.empty()) {
-        long first = seen.begin()->first + (seen.begin()->first % 2 != 0);
-        for (long second = first; second <= seen.rbegin()->first; second += 2) {
-            auto found = seen.find(second);
-            summary.missed += found == seen.end();
-            summary.doubled += found != seen.end() && found->second > 1 ? found->second - 1 : 0;
-        }
+    double listened = ended - started;
+    summary.perMinute = listened > 0 ? summary.packets * 60.0 / listened : 0;
+    // Only the seconds the PC clock passed while listening: a packet naming a far-off date
+    // neither widens this nor makes it long.
+    long first = static_cast<long>(std::ceil(started));
+    first += first % 2 != 0;
+    for (long second = first; second + kLatestFirstByteMs / 1000 <= ended; second += 2) {
+        summary.missed += seen.find(second) == seen.end();
+    }
+    if (!lateness.empty()) {
         std::sort(lateness.begin(), lateness.end());
         std::size_t middle = lateness.size() / 2;
         summary.medianMs =
@@ -170,7 +189,8 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
 
 int Listen(const std::string& device, double seconds, bool json) {
     int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0 || !OpenRaw9600(fd)) {
+    termios saved{};
+    if (fd < 0 || !OpenRaw9600(fd, saved)) {
         std::fprintf(stderr, "beamclock-doctor: cannot listen on %s: %s\n", device.c_str(),
                      std::strerror(errno));
         if (fd >= 0) {
@@ -210,16 +230,21 @@ int Listen(const std::string& device, double seconds, bool json) {
             ::usleep(100'000);  // a hung-up line: wait for it to come back, do not spin
         }
     }
+    double ended = WallSeconds();
     keep(stream.Finish());
+    ::tcsetattr(fd, TCSANOW, &saved);
     ::close(fd);
 
-    ListenSummary summary = Summarise(events, seconds);
-    char figures[256];
+    ListenSummary summary = Summarise(events, started, ended);
+    char figures[400];
     std::snprintf(figures, sizeof figures,
                   "%d packets (%.1f a minute), %d even seconds missed, %d sent twice, "
-                  "%d malformed, %d runs of bytes that are not packets",
+                  "%d malformed, %d on an odd second, %d late (first byte over %.0f ms after "
+                  "its second), %d neither local time nor UTC, %d runs of bytes that are not "
+                  "packets",
                   summary.packets, summary.perMinute, summary.missed, summary.doubled,
-                  summary.malformed, summary.notPackets);
+                  summary.malformed, summary.oddSeconds, summary.late, kLatestFirstByteMs,
+                  summary.neither, summary.notPackets);
     std::string lateness = "no lateness measured";
     if (summary.medianMs) {
         char text[96];
@@ -228,12 +253,14 @@ int Listen(const std::string& device, double seconds, bool json) {
                       *summary.medianMs, *summary.largestMs);
         lateness = text;
     }
-    bool healthy = summary.packets > 0 && summary.malformed == 0;
+    bool healthy = summary.Healthy();
     if (json) {
         Report report;
         for (const auto& event : events) {
-            report.Add("listen", ClockText(event.arrival),
-                       event.isPacket && event.error.empty() ? Level::Ok : Level::Problem,
+            bool fine = event.isPacket && event.error.empty() &&
+                        event.reference.find("neither") == std::string::npos &&
+                        event.namedSecond % 2 == 0 && event.latenessMs <= kLatestFirstByteMs;
+            report.Add("listen", ClockText(event.arrival), fine ? Level::Ok : Level::Problem,
                        EventLine(event));
         }
         report.Add("listen", "summary", healthy ? Level::Ok : Level::Problem, figures);

@@ -31,20 +31,34 @@ class PacketStream {
     double pendingSince_ = 0;
 };
 
+// A packet's first byte may come this long after the second it names and still set the clock
+// on time.
+inline constexpr double kLatestFirstByteMs = 100;
+
 struct ListenSummary {
-    int packets = 0;
+    int packets = 0;  // well formed
     int malformed = 0;
     int notPackets = 0;
     double perMinute = 0;
-    int missed = 0;   // even seconds between the first and last packet that never came
-    int doubled = 0;  // even seconds that came more than once
+    int missed = 0;      // even seconds of the time spent listening that no packet named
+    int doubled = 0;     // packets beyond the first that named the same second
+    int oddSeconds = 0;  // packets naming an odd second
+    int late = 0;        // packets whose first byte came over kLatestFirstByteMs after its second
+    int neither = 0;     // packets that are neither local time nor UTC
     std::optional<double> medianMs;
     std::optional<double> largestMs;
+
+    // Packets came, every even second once and on time, and nothing else went wrong.
+    bool Healthy() const;
 };
 
-ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double seconds);
+// started and ended are the PC clock's seconds when listening began and ended: the even
+// seconds between them, less the last kLatestFirstByteMs, are the ones a packet was due for.
+ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double started,
+                        double ended);
 
-// Opens the device at 9600 8N1, never writes to it, and reports for the given time.
-// Returns the exit status: 0 when packets came and all were well formed, 1 otherwise,
-// 2 when the device cannot be opened.
+// Opens the device at 9600 8N1, drops what waited in its input buffer, never writes to it,
+// and reports for the given time; then puts the line settings back as they were.
+// Returns the exit status: 0 when the stream was healthy, 1 otherwise, 2 when the device
+// cannot be opened.
 int Listen(const std::string& device, double seconds, bool json);

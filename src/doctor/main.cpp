@@ -9,11 +9,14 @@
 #include <filesystem>
 #include <string>
 
+#include "doctor/account.h"
 #include "doctor/clock_check.h"
 #include "doctor/listen.h"
 #include "doctor/ports_check.h"
 #include "doctor/processes.h"
+#include "doctor/recent_events.h"
 #include "doctor/report.h"
+#include "doctor/service_check.h"
 #include "doctor/settings_check.h"
 #include "doctor/version.h"
 
@@ -23,23 +26,38 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "       beamclock-doctor --service [--json]\n"
     "       beamclock-doctor --listen DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
     "makes of it, COM1 to COM16 and why each can or cannot be opened, the PC clock and its\n"
-    "time zone, and a running Beamclock. Exit status 0 when Beamclock can send as configured,\n"
-    "1 when something stops it, 2 for bad usage.\n"
+    "time zone, a running Beamclock, and the last lines it logged. Run with sudo, it reports\n"
+    "for the user who ran sudo. Exit status 0 when Beamclock can send as configured, 1 when\n"
+    "something stops it, 2 for bad usage.\n"
     "\n"
-    "  --dir PROGRAM_DIR  the folder of the beamclock to look at (default: this program's own)\n"
+    "  --dir PROGRAM_DIR  the folder of the beamclock to look at, whose Skyfix.ini the settings\n"
+    "                     rule starts from (default: this program's own folder)\n"
+    "  --service          the box as beamclockd.service sees it: /etc/beamclock/Skyfix.ini,\n"
+    "                     the unit, the device for group dialout, who holds it, its journal\n"
     "  --json             the same findings as JSON\n"
     "  --listen DEVICE    open DEVICE at 9600 8N1 and show each packet that arrives: the time\n"
-    "                     it names, local or UTC, and how late its first byte came\n"
+    "                     it names, local or UTC, and how late its first byte came; exit\n"
+    "                     status 1 unless every even second came once, on time\n"
     "  --seconds N        how long to listen (default 60)\n"
     "  --help, --version\n";
 
 int BadUsage(const char* why) {
     std::fprintf(stderr, "beamclock-doctor: %s\n%s", why, kUsage);
     return 2;
+}
+
+bool RunsFor(const Account& account, const ProcessTable& processes) {
+    for (const Process* process : processes.Named(kDesktopProgram)) {
+        if (process->uid == account.uid && !process->service) {
+            return true;
+        }
+    }
+    return false;
 }
 
 fs::path OwnDirectory() {
@@ -52,6 +70,7 @@ fs::path OwnDirectory() {
 
 int main(int argc, char* argv[]) {
     bool json = false;
+    bool service = false;
     fs::path programDirectory = OwnDirectory();
     std::string listenDevice;
     double seconds = 60;
@@ -66,6 +85,8 @@ int main(int argc, char* argv[]) {
             return 0;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--service") {
+            service = true;
         } else if (arg == "--dir" && hasValue) {
             programDirectory = argv[++i];
         } else if (arg == "--listen" && hasValue) {
@@ -85,11 +106,37 @@ int main(int argc, char* argv[]) {
     }
 
     Report report;
-    SettingsVerdict settings = CheckSettings(programDirectory, report);
-    ProcessTable processes;
-    CheckPorts(settings.besideFile, settings.port, processes, report);
-    CheckClock(report);
-    CheckRunning(settings.besideFile, settings.port, processes, report);
+    ProcessTable processes;  // read first: under sudo, as root, it sees every lock and process
+    Account account = ReportedAccount();
+    if (service) {
+        CheckService(SystemRoot(), processes, report);
+        CheckClock(report);
+        AddServiceEvents(kServiceUnit, MayReadSystemJournal(), report);
+    } else {
+        DescribeAccount(account, report);
+        bool journal = MayReadSystemJournal();  // asked as who runs the doctor
+        ActingAs as(account);
+        if (account.viaSudo && !as.Switched()) {
+            report.Add("user", account.name, Level::Note,
+                       "could not take on this user's ids: the findings below are root's");
+        }
+        SettingsVerdict settings = CheckSettings(programDirectory, report);
+        CheckPorts(settings, account, processes, report);
+        CheckClock(report);
+        CheckRunning(settings, account, processes, report);
+        UnitState unit = QueryUnit(SystemRoot(), processes);
+        if (unit.active && processes.Services().empty()) {
+            report.Add("running", kServiceProgram, Level::Note,
+                       std::string(kServiceUnit) +
+                           " runs; beamclock-doctor --service checks it as the service sees the "
+                           "box");
+        }
+        if ((unit.active || !processes.Services().empty()) && !RunsFor(account, processes)) {
+            AddServiceEvents(kServiceUnit, journal, report);
+        } else {
+            AddDesktopEvents(report);
+        }
+    }
     std::fputs(json ? report.AsJson().c_str() : report.AsText().c_str(), stdout);
     return report.HasProblem() ? 1 : 0;
 }

@@ -13,61 +13,10 @@
 
 namespace {
 
-bool InGroup(gid_t group, const std::vector<gid_t>& groups) {
-    return std::find(groups.begin(), groups.end(), group) != groups.end();
-}
-
-std::vector<gid_t> ProcessGroups() {
-    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
-    groups.resize(static_cast<std::size_t>(
-        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
-    groups.push_back(::getegid());
-    return groups;
-}
-
-// The groups the account is configured with, which a new login gets.
-std::vector<gid_t> AccountGroups(const passwd& account) {
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    if (::getgrouplist(account.pw_name, account.pw_gid, groups.data(), &count) < 0) {
-        groups.resize(static_cast<std::size_t>(count));
-        ::getgrouplist(account.pw_name, account.pw_gid, groups.data(), &count);
-    }
-    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
-    return groups;
-}
-
-std::string PermissionAdvice(const std::string& device) {
-    struct stat info {};
-    if (::stat(device.c_str(), &info) != 0) {
-        return "permission denied";
-    }
-    group* owner = ::getgrgid(info.st_gid);
-    std::string groupName = owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
-    passwd* account = ::getpwuid(::geteuid());
-    std::string user = account != nullptr ? account->pw_name : std::to_string(::geteuid());
-    std::string text = "permission denied: the device belongs to group \"" + groupName + "\"";
-    if (InGroup(info.st_gid, ProcessGroups())) {
-        return text + ", which you are in; its permissions shut the group out too";
-    }
-    if (account != nullptr && InGroup(info.st_gid, AccountGroups(*account))) {
-        return text + "; you were added to it but this session started before: log out and in";
-    }
-    return text + ", which you are not in; fix: sudo usermod -aG " + groupName + " " + user +
-           ", then log out and in";
-}
-
 std::string HeldText(const DeviceProbe& probe, const std::string& device,
                      const ProcessTable& processes) {
-    std::string text = "held by another program (" + probe.how + ")";
-    const Process* holder = nullptr;
-    if (probe.lockPid != 0) {
-        holder = processes.Find(probe.lockPid);
-    } else if (probe.how == "flock") {
-        holder = processes.FlockHolder(device);
-    }
-    if (holder != nullptr) {
-        return text + ": " + Describe(*holder);
+    if (const Process* holder = processes.LockHolder(device, probe.lockPid)) {
+        return "held by " + DescribeHolder(*holder) + " (" + probe.how + ")";
     }
     // An exclusive open does not say who made it: name whoever has the device open.
     std::string open;
@@ -76,27 +25,42 @@ std::string HeldText(const DeviceProbe& probe, const std::string& device,
             open += (open.empty() ? "" : ", ") + Describe(*process);
         }
     }
+    std::string text = "held by another program (" + probe.how + ")";
     return open.empty() ? text : text + "; open in " + open;
 }
 
-bool HeldByBeamclock(const std::string& device, const ProcessTable& processes) {
-    for (const Process* holder : processes.Holding(device)) {
-        if (holder->name == "beamclock") {
-            return true;
-        }
+// The process that holds the device, by its lock or, for this account's own, its open files.
+const Process* Holder(const std::string& device, const ProcessTable& processes) {
+    if (const Process* holder = processes.LockHolder(device, ProbeDevice(device).lockPid)) {
+        return holder;
     }
-    return false;
+    std::vector<const Process*> open = processes.Holding(device);
+    auto beamclock = std::find_if(open.begin(), open.end(), [](const Process* process) {
+        return process->name == kDesktopProgram || process->service;
+    });
+    return beamclock != open.end() ? *beamclock : nullptr;
 }
 
 }  // namespace
 
-void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chosen,
+std::optional<DeviceFacts> DeviceFactsOf(const std::string& device) {
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    passwd* owner = ::getpwuid(info.st_uid);
+    group* members = ::getgrgid(info.st_gid);
+    return DeviceFacts{info.st_mode, info.st_uid, info.st_gid,
+                       owner != nullptr ? owner->pw_name : std::to_string(info.st_uid),
+                       members != nullptr ? members->gr_name : std::to_string(info.st_gid)};
+}
+
+void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 const ProcessTable& processes, Report& report) {
-    PortNames names = PortNames::FromSettings(besideFile);
     for (int number = kFirstPort; number <= kLastPort; ++number) {
-        std::string device = names.DeviceFor(number);
+        std::string device = settings.names.DeviceFor(number);
         bool mapped = device != DefaultDeviceForPort(number);
-        bool isChosen = chosen == number;
+        bool isChosen = settings.port == number;
         DeviceProbe probe = ProbeDevice(device);
         std::string text;
         switch (probe.state) {
@@ -107,9 +71,11 @@ void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chos
                 text = mapped ? "no such device ([Ports] maps the port to this path)"
                               : "no such device";
                 break;
-            case DeviceState::PermissionDenied:
-                text = PermissionAdvice(device);
+            case DeviceState::PermissionDenied: {
+                std::optional<DeviceFacts> facts = DeviceFactsOf(device);
+                text = facts ? PermissionAdvice(*facts, account.Facts()) : "permission denied";
                 break;
+            }
             case DeviceState::HeldByAnother:
                 text = HeldText(probe, device, processes);
                 break;
@@ -120,40 +86,48 @@ void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chos
                 text = "cannot be opened: " + probe.how;
                 break;
         }
-        bool ours = isChosen && probe.state == DeviceState::HeldByAnother &&
-                    HeldByBeamclock(device, processes);
-        Level level = Level::Ok;
-        if (isChosen && probe.state != DeviceState::Free && !ours) {
-            level = Level::Problem;
-        }
-        if (ours) {
-            text = "in use by the running Beamclock, as it should be";
+        Level level = isChosen && probe.state != DeviceState::Free ? Level::Problem : Level::Ok;
+        if (isChosen && probe.state == DeviceState::HeldByAnother) {
+            const Process* holder = Holder(device, processes);
+            if (holder != nullptr && holder->service) {
+                level = Level::Note;  // the clock is set, only not by this account's program
+            } else if (holder != nullptr && holder->name == kDesktopProgram &&
+                       holder->uid == account.uid) {
+                level = Level::Ok;
+                text = "in use by the running Beamclock, as it should be";
+            }
         }
         report.Add("ports", "COM" + std::to_string(number) + (isChosen ? " (chosen)" : ""), level,
                    device + ": " + text);
     }
 }
 
-void CheckRunning(const std::filesystem::path& besideFile, std::optional<int> chosen,
+void CheckRunning(const SettingsVerdict& settings, const Account& account,
                   const ProcessTable& processes, Report& report) {
-    std::vector<const Process*> running = processes.Named("beamclock");
-    if (running.empty()) {
-        report.Add("running", "beamclock", Level::Note,
-                   "not running for this user or as the service: nothing sets the clock now");
-        return;
+    std::string device = settings.ChosenDevice();
+    const Process* holder = device.empty() ? nullptr : Holder(device, processes);
+    bool mine = false;
+    for (const Process* process : processes.Named(kDesktopProgram)) {
+        if (process->uid != account.uid || process->service) {
+            report.Add("running", kDesktopProgram, Level::Note,
+                       Describe(*process) + " runs for another user");
+            continue;
+        }
+        mine = true;
+        report.Add("running", kDesktopProgram, Level::Ok,
+                   Describe(*process) + " runs for this user" +
+                       (device.empty()      ? ""
+                        : holder == process ? "; it holds the chosen port " + device
+                                            : "; it does not hold the chosen port " + device));
     }
-    std::string device = chosen ? PortNames::FromSettings(besideFile).DeviceFor(*chosen) : "";
-    for (const Process* process : running) {
-        std::string whose = process->service             ? "as the service"
-                            : process->uid == ::getuid() ? "for this user"
-                                                         : "for another user";
-        std::vector<const Process*> holders =
-            device.empty() ? std::vector<const Process*>{} : processes.Holding(device);
-        bool holds = std::find(holders.begin(), holders.end(), process) != holders.end();
-        report.Add("running", "beamclock", Level::Ok,
-                   Describe(*process) + " runs " + whose +
-                       (device.empty() ? ""
-                        : holds        ? "; it holds the chosen port " + device
-                                       : "; it does not hold the chosen port " + device));
+    if (!mine) {
+        report.Add("running", kDesktopProgram, Level::Note,
+                   "nothing runs for this user: no Beamclock of this account sets the clock now");
+    }
+    for (const Process* process : processes.Services()) {
+        report.Add("running", kServiceProgram, Level::Note,
+                   Describe(*process) + " runs as the service" +
+                       (holder == process ? " and holds " + device : "") +
+                       "; beamclock-doctor --service checks it as the service sees the box");
     }
 }

@@ -1,16 +1,24 @@
 #pragma once
 
-#include <filesystem>
 #include <optional>
+#include <string>
 
+#include "doctor/account.h"
+#include "doctor/advice.h"
 #include "doctor/processes.h"
 #include "doctor/report.h"
+#include "doctor/settings_check.h"
+
+// The device's mode, owner and group, followed through links; none when it is not there.
+std::optional<DeviceFacts> DeviceFactsOf(const std::string& device);
 
 // COM1 to COM16: the device each names and why it can or cannot be had, found by the same
-// probe the program's port list uses. The chosen port's state decides whether it is a problem.
-void CheckPorts(const std::filesystem::path& besideFile, std::optional<int> chosen,
+// probe the program's port list uses, for the account. The chosen port's state decides
+// whether it is a problem.
+void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 const ProcessTable& processes, Report& report);
 
-// Whether a running Beamclock of this machine holds the chosen port, and who runs it.
-void CheckRunning(const std::filesystem::path& besideFile, std::optional<int> chosen,
+// Which Beamclock runs: for this account, for others, as the service; and whether this
+// account's holds the chosen port.
+void CheckRunning(const SettingsVerdict& settings, const Account& account,
                   const ProcessTable& processes, Report& report);

@@ -32,8 +32,10 @@ Process Read(pid_t pid, const fs::path& dir) {
     process.user = UserName(process.uid);
     std::ifstream cgroup(dir / "cgroup");
     for (std::string line; std::getline(cgroup, line);) {
-        process.service = process.service || line.find("/beamclock.service") != std::string::npos;
+        process.service =
+            process.service || line.find(std::string("/") + kServiceUnit) != std::string::npos;
     }
+    process.service = process.service || process.name == kServiceProgram;
     std::error_code error;
     for (const auto& fd : fs::directory_iterator(dir / "fd", error)) {
         struct stat target {};
@@ -117,7 +119,29 @@ const Process* ProcessTable::FlockHolder(const std::string& device) const {
     return nullptr;
 }
 
+const Process* ProcessTable::LockHolder(const std::string& device, int lockFilePid) const {
+    const Process* holder = FlockHolder(device);
+    return holder != nullptr || lockFilePid == 0 ? holder : Find(static_cast<pid_t>(lockFilePid));
+}
+
+std::vector<const Process*> ProcessTable::Services() const {
+    std::vector<const Process*> found;
+    for (const Process& process : processes_) {
+        if (process.service) {
+            found.push_back(&process);
+        }
+    }
+    return found;
+}
+
 std::string Describe(const Process& process) {
     return process.name + " (pid " + std::to_string(process.pid) + ", user " + process.user +
-           (process.service ? ", beamclock.service" : "") + ")";
+           (process.service ? std::string(", ") + kServiceUnit : "") + ")";
+}
+
+std::string DescribeHolder(const Process& process) {
+    std::string who = process.service                   ? "Beamclock (the service)"
+                      : process.name == kDesktopProgram ? "Beamclock"
+                                                        : "another program";
+    return who + ": " + Describe(process);
 }

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+// The service's unit and the two programs: the service runs beamclockd, a desktop session
+// runs beamclock.
+inline constexpr const char* kServiceUnit = "beamclockd.service";
+inline constexpr const char* kServiceProgram = "beamclockd";
+inline constexpr const char* kDesktopProgram = "beamclock";
+
 // The processes of the machine as far as this user may see them: who they are and which
 // devices they hold open. Read once from /proc.
 struct Process {
@@ -12,7 +18,7 @@ struct Process {
     uid_t uid = 0;
     std::string name;      // the command's name
     std::string user;      // the account's name, or its number
-    bool service = false;  // started by systemd as beamclock.service
+    bool service = false;  // beamclockd, or anything systemd started as its unit
     std::vector<std::pair<dev_t, ino_t>> openFiles;
 };
 
@@ -20,15 +26,21 @@ class ProcessTable {
   public:
     ProcessTable();  // reads /proc
 
-    // The processes that have the device (followed through links) open.
+    // The processes that have the device (followed through links) open: only those whose
+    // /proc/PID/fd this user may read, so not another user's.
     std::vector<const Process*> Holding(const std::string& device) const;
     std::vector<const Process*> Named(const std::string& name) const;
     const Process* Find(pid_t pid) const;
     // The process /proc/locks names as holding an flock on the device, if any.
     const Process* FlockHolder(const std::string& device) const;
+    // Who holds the device by a lock every user may see: an flock, else the lock file's pid.
+    const Process* LockHolder(const std::string& device, int lockFilePid) const;
+    std::vector<const Process*> Services() const;
 
   private:
     std::vector<Process> processes_;
 };
 
 std::string Describe(const Process& process);  // "beamclock (pid 123, user ann)"
+// "Beamclock (the service)", "Beamclock", or "another program", then Describe.
+std::string DescribeHolder(const Process& process);

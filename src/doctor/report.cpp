@@ -18,6 +18,26 @@ const char* LevelName(Level level) {
     return "";
 }
 
+// How many bytes the well-formed UTF-8 sequence at text[at] takes, or 0 when there is none
+// (a stray byte, an overlong form, a surrogate, beyond U+10FFFF).
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    std::size_t length = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 ? 2 : 0;
+    if (lead > 0xf4 || length == 0 || at + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(at + i) & 0xc0) != 0x80) {
+            return 0;
+        }
+    }
+    unsigned char second = byte(at + 1);
+    bool overlong = (lead == 0xe0 && second < 0xa0) || (lead == 0xf0 && second < 0x90);
+    bool outOfRange = (lead == 0xed && second >= 0xa0) || (lead == 0xf4 && second >= 0x90);
+    return overlong || outOfRange ? 0 : length;
+}
+
 }  // namespace
 
 void Report::Add(std::string section, std::string subject, Level level, std::string text) {
@@ -45,6 +65,12 @@ std::string Report::AsText() const {
         std::snprintf(label, sizeof label, "%-8s", LevelName(finding.level));
         out += "  " + std::string(label) + finding.subject + ": " + finding.text + "\n";
     }
+    if (!events_.empty()) {
+        out += "\n";
+        for (const std::string& line : events_) {
+            out += "    " + line + "\n";
+        }
+    }
     out += HasProblem()
                ? "\nBeamclock cannot set the clock as configured: see the problems above.\n"
                : "\nBeamclock can set the clock as configured.\n";
@@ -53,26 +79,26 @@ std::string Report::AsText() const {
 
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            default:
-                if (c < 0x20 || c >= 0x7f) {  // bytes from a file need not be UTF-8
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);
-                }
+    for (std::size_t at = 0; at < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        if (c == '"' || c == '\\') {
+            out += {'\\', static_cast<char>(c)};
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else if (std::size_t length = c >= 0x80 ? Utf8Length(text, at) : 0) {
+            out.append(text, at, length);  // a path like /srv/Übersicht stays as it reads
+            at += length;
+            continue;
+        } else {
+            // Control characters, and bytes from a file that are not UTF-8 (read as Latin-1,
+            // so the JSON stays valid and the byte can still be told).
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
         }
+        ++at;
     }
     return out + "\"";
 }
@@ -87,6 +113,10 @@ std::string Report::AsJson() const {
                ", \"subject\": " + JsonString(finding.subject) +
                ", \"level\": " + JsonString(LevelName(finding.level)) +
                ", \"text\": " + JsonString(finding.text) + "}";
+    }
+    out += "\n], \"recent_events\": [";
+    for (std::size_t i = 0; i < events_.size(); ++i) {
+        out += std::string(i == 0 ? "\n  " : ",\n  ") + JsonString(events_[i]);
     }
     return out + "\n]}\n";
 }

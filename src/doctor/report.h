@@ -18,15 +18,19 @@ class Report {
   public:
     void Add(std::string section, std::string subject, Level level, std::string text);
     bool HasProblem() const;
+    // The last lines of the log or the journal, shown as they are after the findings.
+    void SetEvents(std::vector<std::string> lines) { events_ = std::move(lines); }
     const std::vector<Finding>& findings() const { return findings_; }
 
     // For people: a heading a section, a line a finding.
     std::string AsText() const;
-    // For scripts: {"version": ..., "ok": ..., "findings": [{section, subject, level, text}]}.
+    // For scripts: {"version": ..., "ok": ..., "findings": [{section, subject, level, text}],
+    // "recent_events": [line, ...]}.
     std::string AsJson() const;
 
   private:
     std::vector<Finding> findings_;
+    std::vector<std::string> events_;
 };
 
 std::string JsonString(const std::string& text);

@@ -15,9 +15,15 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSection = "settings";
+constexpr std::size_t kReplyBufferSize = 750;  // what the program's own reads are cut to
 
-void CheckPort(const fs::path& beside, SettingsVerdict& verdict, Report& report) {
-    std::string text = ReadIniValue("SerialSync", "COMPORT", "None", beside);
+// Read from the file the location rule chose (or the service's), as the program reads it.
+std::string Value(const fs::path& file, const char* key, const char* defaultValue) {
+    return ReadProfileString(file, "SerialSync", key, defaultValue, kReplyBufferSize);
+}
+
+void CheckPort(const fs::path& file, SettingsVerdict& verdict, Report& report) {
+    std::string text = Value(file, "COMPORT", "None");
     std::string shown = text.empty() ? "COM1" : text;  // the start's rule for an empty value
     verdict.port = SavedPortNumber(shown);
     if (verdict.port) {
@@ -44,9 +50,9 @@ std::string Looks(const std::string& key, const std::string& text) {
 
 // The restore at start: TimeUTC first (a true value selects UTC and rewrites TimeLocal),
 // then TimeLocal. A text that is no Boolean is skipped.
-void CheckTimeReference(const fs::path& beside, Report& report) {
-    std::string utcText = ReadIniValue("SerialSync", "TimeUTC", "0", beside);
-    std::string localText = ReadIniValue("SerialSync", "TimeLocal", "1", beside);
+void CheckTimeReference(const fs::path& file, Report& report) {
+    std::string utcText = Value(file, "TimeUTC", "0");
+    std::string localText = Value(file, "TimeLocal", "1");
     std::optional<bool> utc = TextToBoolean(utcText);
     std::optional<bool> local = TextToBoolean(localText);
     for (const auto& [key, text, value] :
@@ -99,6 +105,15 @@ void CheckRepeats(const fs::path& file, Report& report) {
     }
 }
 
+void CheckContent(const fs::path& file, SettingsVerdict& verdict, Report& report) {
+    CheckPort(file, verdict, report);
+    CheckTimeReference(file, report);
+    std::error_code error;
+    if (fs::exists(file, error)) {
+        CheckRepeats(file, report);
+    }
+}
+
 }  // namespace
 
 SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) {
@@ -110,13 +125,31 @@ SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) 
     report.Add(kSection, "file", Level::Ok,
                where.read.string() + (exists ? "" : " (not there yet: the defaults apply)") + ", " +
                    Describe(where.why));
-    if (where.write != where.read) {
+    if (where.write.empty()) {
+        report.Add(kSection, "changes", Level::Note, "are not kept: there is no home folder");
+    } else if (where.write != where.read) {
         report.Add(kSection, "changes", Level::Ok, "are written to " + where.write.string());
     }
-    CheckPort(verdict.besideFile, verdict, report);
-    CheckTimeReference(verdict.besideFile, report);
-    if (exists) {
-        CheckRepeats(where.read, report);
+    CheckContent(where.read, verdict, report);
+    verdict.names = PortNames::FromSettings(verdict.besideFile);
+    return verdict;
+}
+
+SettingsVerdict CheckSettingsFile(const fs::path& file, Report& report) {
+    SettingsVerdict verdict;
+    verdict.besideFile = file;
+    CheckContent(file, verdict, report);
+    // This file, whoever reads it: the location rule would send a user to their own copy.
+    std::map<int, std::string> found;
+    for (const auto& [key, device] : ReadProfileSection(file, "Ports")) {
+        for (int number = kFirstPort; number <= kLastPort; ++number) {
+            if (SameIgnoringCase(key, "COM" + std::to_string(number)) && !device.empty()) {
+                found.emplace(number, device);  // the first matching key wins
+            }
+        }
+    }
+    for (auto& [number, device] : found) {
+        verdict.names.Override(number, device);
     }
     return verdict;
 }

@@ -27,8 +27,12 @@ bool KeptPort::Open() {
 }
 
 void KeptPort::Close() {
+    // Also for a port that is not open: one that was lost, or failed to open, would otherwise
+    // be taken again when its device comes back, against the user's new choice.
     chosen_ = false;
-    device_.Close();
+    if (device_.PortOpen()) {
+        device_.Close();
+    }
     Log().PortClosed(device_.CommPort());
 }
 

@@ -31,11 +31,11 @@ std::optional<std::int16_t> SavedPortNumber(std::string_view text) {
     return ExactPortName(text);
 }
 
-void ChooseListEntry(const std::string& listText, SerialPort& port,
+void ChooseListEntry(const std::string& listText, KeptPort& port,
                      const std::filesystem::path& settingsFile, const std::function<void()>& warn) {
-    if (port.PortOpen()) {
-        port.Close();
-    }
+    // Closes the device only if it is open, but ends the retries of a port that was lost or
+    // never opened too: the user has chosen something else.
+    port.Close();
     if (auto number = PortNumberFromEntry(listText)) {
         port.SetCommPort(*number);
     }

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "serial/kept_port.h"
 #include "serial/serial_port.h"
 
 // The port number a list text names: the text after its marker character, exactly "COM1" to
@@ -20,8 +21,9 @@ std::optional<std::int16_t> SavedPortNumber(std::string_view text);
 inline constexpr std::string_view kLineSettings = "9600,n,8,1";
 
 // Choosing an entry of the port list: closes the open port, opens the chosen one unless it is
-// "None", and saves the choice. A failed step calls warn and the next step runs.
-void ChooseListEntry(const std::string& listText, SerialPort& port,
+// "None", and saves the choice. Whatever is chosen, the last choice is no longer retried, open
+// or not. A failed step calls warn and the next step runs.
+void ChooseListEntry(const std::string& listText, KeptPort& port,
                      const std::filesystem::path& settingsFile, const std::function<void()>& warn);
 
 // At start: the saved choice becomes the list's text ("COM1" for an empty one) and sets the

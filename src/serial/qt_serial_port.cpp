@@ -46,7 +46,7 @@ bool Configure(QSerialPort& port, const LineSettings& line) {
 
 }  // namespace
 
-QtSerialPort::QtSerialPort(PortNames names) : names_(std::move(names)) {}
+QtSerialPort::QtSerialPort(std::function<PortNames()> names) : names_(std::move(names)) {}
 
 QtSerialPort::~QtSerialPort() {
     Close();

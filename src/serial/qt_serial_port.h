@@ -1,15 +1,17 @@
 #pragma once
 
 #include <QSerialPort>
+#include <functional>
 
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
 
 // The serial adapter over QSerialPort. Opens write-only, so nothing that arrives from the
-// emitter is ever read or buffered; holds the device exclusively while open.
+// emitter is ever read or buffered; holds the device exclusively while open. The port names
+// are asked for at every open, so a [Ports] line added while the program runs counts at once.
 class QtSerialPort final : public SerialPort {
   public:
-    explicit QtSerialPort(PortNames names);
+    explicit QtSerialPort(std::function<PortNames()> names);
     ~QtSerialPort() override;
 
     void SetCommPort(std::int16_t number) override { commPort_ = number; }
@@ -21,10 +23,11 @@ class QtSerialPort final : public SerialPort {
     bool Output(std::string_view bytes) override;
     bool Vanished() const override;
 
-    std::string Device() const override { return names_.DeviceFor(commPort_); }
+    // The device the current port number maps to.
+    std::string Device() const override { return names_().DeviceFor(commPort_); }
 
   private:
-    PortNames names_;
+    std::function<PortNames()> names_;
     QSerialPort port_;
     std::int16_t commPort_ = 1;
     std::string settings_ = "9600,n,8,1";

@@ -1,38 +1,31 @@
 #include "settings/settings_location.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <system_error>
+#include <utility>
+#include <vector>
 
+#include "settings/durable_file.h"
 #include "settings/profile_file.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool MayWrite(const fs::path& path) {
-#ifdef _WIN32
-    return ::_waccess(path.c_str(), 2) == 0;
-#else
-    return ::access(path.c_str(), W_OK) == 0;
-#endif
-}
+constexpr const char* kFolderName = "beamclock";
 
 bool CanWriteBeside(const fs::path& file) {
     std::error_code error;
     if (fs::exists(file, error)) {
-        return MayWrite(file);
+        return MayWriteFile(file);
     }
     fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
-    return fs::is_directory(folder, error) && MayWrite(folder);
+    return fs::is_directory(folder, error) && FolderTakesNewFiles(folder);
 }
 
 std::optional<fs::path> ConfigHome() {
@@ -55,24 +48,131 @@ std::optional<fs::path> ConfigHome() {
     return std::nullopt;
 }
 
+// The administrator's defaults: the first of XDG_CONFIG_DIRS (most important first, /etc/xdg
+// when unset) that holds the file; the first folder's place when none does.
+fs::path SystemDefaults(const fs::path& name) {
+    const char* dirs = std::getenv("XDG_CONFIG_DIRS");
+    std::string_view list = (dirs != nullptr && *dirs != '\0') ? dirs : "/etc/xdg";
+    std::optional<fs::path> first;
+    while (!list.empty()) {
+        std::string_view entry = list.substr(0, list.find(':'));
+        list.remove_prefix(std::min(list.size(), entry.size() + 1));
+        if (!fs::path(entry).is_absolute()) {
+            continue;  // relative entries are to be ignored
+        }
+        fs::path candidate = fs::path(entry) / kFolderName / name;
+        std::error_code error;
+        if (fs::exists(candidate, error)) {
+            return candidate;
+        }
+        first = first.value_or(candidate);
+    }
+    return first.value_or(fs::path("/etc/xdg") / kFolderName / name);
+}
+
+bool SameFolder(const fs::path& a, const fs::path& b) {
+    if (a.empty() || b.empty()) {
+        return false;
+    }
+    std::error_code error;
+    bool same = fs::equivalent(a, b, error);  // /bin and /usr/bin on a merged system
+    return error ? a.lexically_normal() == b.lexically_normal() : same;
+}
+
+bool Exists(const fs::path& file) {
+    std::error_code error;
+    return fs::exists(fs::symlink_status(file, error));
+}
+
+fs::path& GivenFile() {
+    static fs::path given;
+    return given;
+}
+
+// A copy of source at target, byte for byte, so an administrator's [Ports] and default port
+// carry over. A source that cannot be read gives an empty file, as if it were missing.
+void MakeCopy(const fs::path& source, const fs::path& target) {
+    std::error_code error;
+    fs::create_directories(target.parent_path(), error);
+    std::ifstream in(source, std::ios::binary);
+    std::ostringstream content;
+    if (in && fs::file_size(source, error) <= kMaxProfileFileBytes && !error) {
+        content << in.rdbuf();
+    }
+    ReplaceFileDurably(FollowLinks(target), content.str());
+}
+
+std::vector<fs::path>& InstalledFolders() {
+    static std::vector<fs::path> folders = [] {
+        std::vector<fs::path> list;
+#ifdef BEAMCLOCK_INSTALLED_FOLDERS
+        std::string_view text = BEAMCLOCK_INSTALLED_FOLDERS;
+        while (!text.empty()) {
+            std::string_view entry = text.substr(0, text.find(':'));
+            list.emplace_back(entry);
+            text.remove_prefix(std::min(text.size(), entry.size() + 1));
+        }
+#endif
+        return list;
+    }();
+    return folders;
+}
+
+bool IsInstalledFolder(const fs::path& folder) {
+    for (const fs::path& installed : InstalledFolders()) {
+        if (SameFolder(folder, installed)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
+std::vector<fs::path> InstalledProgramFolders() {
+    return InstalledFolders();
+}
+
+void UseInstalledProgramFolders(std::vector<fs::path> folders) {
+    InstalledFolders() = std::move(folders);
+}
+
+void TakeSettingsFileAsGiven(const fs::path& file) {
+    GivenFile() = file;
+}
+
 SettingsLocation LocateSettings(const fs::path& besideFile) {
+    using Why = SettingsLocation::Why;
     SettingsLocation where;
     where.beside = besideFile;
     where.read = where.write = besideFile;
-    if (auto home = ConfigHome()) {
-        where.perUser = *home / "beamclock" / besideFile.filename();
+    if (!GivenFile().empty() && besideFile == GivenFile()) {
+        where.why = Why::AsGiven;
+        return where;
     }
+    if (auto home = ConfigHome()) {
+        where.perUser = *home / kFolderName / besideFile.filename();
+    }
+    bool copyExists = !where.perUser.empty() && Exists(where.perUser);
+    if (IsInstalledFolder(besideFile.parent_path())) {
+        where.seed = SystemDefaults(besideFile.filename());
+        where.why = where.perUser.empty() ? Why::InstalledNoHome
+                    : copyExists          ? Why::Installed
+                                          : Why::InstalledNotYet;
+        where.read = copyExists || !Exists(where.seed) ? where.perUser : where.seed;
+        where.write = where.perUser;
+        if (where.perUser.empty()) {
+            where.read = where.seed;
+        }
+        return where;
+    }
+    where.seed = besideFile;
     if (CanWriteBeside(besideFile)) {
-        where.why = SettingsLocation::Why::BesideTheProgram;
+        where.why = Why::BesideTheProgram;
     } else if (where.perUser.empty()) {
-        where.why = SettingsLocation::Why::NoPerUserPlace;
+        where.why = Why::NoPerUserPlace;
     } else {
-        std::error_code error;
-        bool copyExists = fs::exists(fs::symlink_status(where.perUser, error));
-        where.why =
-            copyExists ? SettingsLocation::Why::PerUserCopy : SettingsLocation::Why::PerUserNotYet;
+        where.why = copyExists ? Why::PerUserCopy : Why::PerUserNotYet;
         where.read = copyExists ? where.perUser : besideFile;
         where.write = where.perUser;
     }
@@ -81,19 +181,18 @@ SettingsLocation LocateSettings(const fs::path& besideFile) {
 
 fs::path PrepareSettingsWrite(const fs::path& besideFile) {
     SettingsLocation where = LocateSettings(besideFile);
-    if (where.why == SettingsLocation::Why::PerUserNotYet) {
-        std::error_code error;
-        fs::create_directories(where.perUser.parent_path(), error);
-        // Byte for byte, so an administrator's [Ports] and default port carry over. A file
-        // beside the program that cannot be read gives an empty copy, as if it were missing.
-        std::ifstream beside(besideFile, std::ios::binary);
-        std::ostringstream content;
-        if (beside && fs::file_size(besideFile, error) <= kMaxProfileFileBytes && !error) {
-            content << beside.rdbuf();
-        }
-        ReplaceProfileFile(where.perUser, content.str());
+    using Why = SettingsLocation::Why;
+    if (where.why == Why::PerUserNotYet || where.why == Why::InstalledNotYet) {
+        MakeCopy(where.seed, where.perUser);
     }
     return where.write;
+}
+
+void PrepareSettingsAtStart(const fs::path& besideFile) {
+    SettingsLocation where = LocateSettings(besideFile);
+    if (where.why == SettingsLocation::Why::InstalledNotYet && Exists(where.seed)) {
+        MakeCopy(where.seed, where.perUser);
+    }
 }
 
 std::string Describe(SettingsLocation::Why why) {
@@ -106,6 +205,17 @@ std::string Describe(SettingsLocation::Why why) {
             return "beside the program, read only; the first change makes the per-user copy";
         case SettingsLocation::Why::NoPerUserPlace:
             return "beside the program, read only; there is no home folder for a per-user copy";
+        case SettingsLocation::Why::Installed:
+            return "the per-user file (an installed program never writes beside itself)";
+        case SettingsLocation::Why::InstalledNotYet:
+            return "the per-user file is not there yet; the first start makes it from the "
+                   "system-wide defaults where there are any (an installed program never writes "
+                   "beside itself)";
+        case SettingsLocation::Why::InstalledNoHome:
+            return "the system-wide defaults, read only; there is no home folder for a per-user "
+                   "file";
+        case SettingsLocation::Why::AsGiven:
+            return "the file named on the command line, as it is";
     }
     return {};
 }

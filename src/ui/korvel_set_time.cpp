@@ -225,17 +225,19 @@ void KorvelSetTime::MirrorTimeReference() {
 
 void KorvelSetTime::ShowFromTray() {
     setVisible(true);
+    // Visible alone leaves a minimised window minimised, and without a taskbar button the
+    // user could not reach it at all.
+    if (isMinimized()) {
+        showNormal();
+    }
+    raise();
+    activateWindow();
     Timer1.Start();
 }
 
 void KorvelSetTime::ShowOnRequest() {
     Log().ShowRequested();
     ShowFromTray();
-    if (isMinimized()) {
-        showNormal();
-    }
-    raise();
-    activateWindow();
 }
 
 void KorvelSetTime::Warn() {
@@ -254,9 +256,7 @@ bool KorvelSetTime::trayIconShown() const {
 
 void KorvelSetTime::CloseAndExit() {
     Log().Ended("Close and Exit");
-    if (port_.PortOpen()) {
-        port_.Close();
-    }
+    port_.Close();  // also ends the retries of a port that is not open
     close();
 }
 

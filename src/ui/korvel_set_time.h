@@ -48,7 +48,7 @@ class KorvelSetTime : public QWidget {
     void CloseAndExit();
 
     // Another start of the program found this copy running: show the window as the tray icon
-    // does, and bring it to the front, also from a minimised state.
+    // does, brought to the front, also from a minimised state.
     void ShowOnRequest();
 
     // Set when a step of the load or unload ran, in order; for tests and diagnostics.

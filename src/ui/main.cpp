@@ -13,6 +13,7 @@
 #include "serial/port_list.h"
 #include "serial/qt_serial_port.h"
 #include "settings/settings_file.h"
+#include "settings/settings_location.h"
 #include "ui/korvel_set_time.h"
 #include "ui/qt_messages.h"
 #include "ui/system_requests.h"
@@ -56,9 +57,12 @@ int main(int argc, char* argv[]) {
 
     // From UTF-16, never through the ANSI code page: a folder under a user called José works.
     std::filesystem::path programDirectory(QCoreApplication::applicationDirPath().toStdU16String());
-    PortNames names = PortNames::FromSettings(settingsFilePath(programDirectory));
+    // The list's markers come from the mapping as the load finds it; every open reads it anew.
+    std::filesystem::path settingsFile = settingsFilePath(programDirectory);
+    PrepareSettingsAtStart(settingsFile);
+    PortNames names = PortNames::FromSettings(settingsFile);
     SystemPcClock clock;
-    QtSerialPort MSComm1(names);
+    QtSerialPort MSComm1([settingsFile] { return PortNames::FromSettings(settingsFile); });
 
     KorvelSetTime window({clock,
                           MSComm1,
@@ -69,7 +73,7 @@ int main(int argc, char* argv[]) {
     // Before the claim: a second start may ask this copy to show itself as soon as it holds it.
     SystemRequests requests([&window] { window.close(); }, [&window] { window.ShowOnRequest(); });
     SingleInstance instance;
-    if (!instance.Claim(settingsFilePath(programDirectory))) {
+    if (!instance.Claim(settingsFile)) {
         std::fputs("beamclock: already running with these settings; showing that window\n", stderr);
         return 0;
     }

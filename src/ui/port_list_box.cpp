@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QWheelEvent>
 
+#include "serial/port_selection.h"
+
 PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
@@ -16,9 +18,26 @@ PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
     connect(lineEdit(), &QLineEdit::returnPressed, this, &PortListBox::ChooseTypedText);
 }
 
+int PortListBox::EntryFor(const QString& shown) const {
+    int index = findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (index >= 0) {
+        return index;
+    }
+    // A saved " COM5" comes back as "COM5", and a saved "+COM3" may now be listed " COM3":
+    // either is still that port's entry.
+    if (auto number = SavedPortNumber(shown.toStdString())) {
+        for (int entry = 0; entry < count(); ++entry) {
+            if (PortNumberFromEntry(itemText(entry).toStdString()) == number) {
+                return entry;
+            }
+        }
+    }
+    return -1;
+}
+
 void PortListBox::SelectShownEntry() {
     QString shown = currentText();
-    int index = findText(shown, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    int index = EntryFor(shown);
     if (index >= 0 && index != currentIndex()) {
         setCurrentIndex(index);
     }

@@ -10,13 +10,14 @@ class PortListBox : public QComboBox {
   public:
     explicit PortListBox(QWidget* parent = nullptr);
 
-    // Makes the entry whose text the field shows the current one, so a step goes from what
-    // the user sees. The text stays as it is when no entry matches it.
+    // Makes the entry whose text the field shows, or else the entry of the port that text
+    // names, the current one, so a step goes from what the user sees. The text stays as it is.
     void SelectShownEntry();
 
   protected:
     void wheelEvent(QWheelEvent* event) override;
 
   private:
+    int EntryFor(const QString& shown) const;
     void ChooseTypedText();
 };

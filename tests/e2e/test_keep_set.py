@@ -149,6 +149,77 @@ class NoPortNobodyChose(unittest.TestCase):
         self.assertTrue(program.alive())
 
 
+class OnlyTheChosenPort(unittest.TestCase):
+    """Keyboard choices under a real display: a choice ends the tries of the port chosen
+    before, a [Ports] line counts without a restart, and a tray click brings the window back."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = XSession()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.stop()
+
+    def setUp(self):
+        self.place = tempfile.mkdtemp(prefix="beamclock-link-")
+        self.addCleanup(subprocess.run, ["rm", "-rf", self.place], check=False)
+        self.com5 = os.path.join(self.place, "com5")  # the device is missing until linked
+
+    def launch(self, port):
+        program = Program(settings(self.com5, port=port, number=5))
+        self.addCleanup(program.stop)
+        program.start(self.session.env)
+        window = wait_until(self.session.main_window, 20)
+        self.assertTrue(window, program.output())
+        return program, window
+
+    def line(self):
+        line = SerialLine()
+        self.addCleanup(line.close)
+        return line
+
+    def keys_to_the_port_list(self, window, *keys):
+        # The port list sits at 32,96 and is 77 by 21 pixels.
+        self.session.x("xdotool", "mousemove", "--window", window, "60", "106", "click", "1")
+        for key in keys:
+            self.session.x("xdotool", *key.split(" ", 1))
+
+    def no_warning(self):
+        return self.session.x("xdotool", "search", "--name", "^ERROR$").strip() == ""
+
+    def test_another_port_chosen_by_key_after_a_ports_line_was_added(self):
+        program, window = self.launch(port="COM5")  # saved " COM5", read back without blank
+        com6 = self.line()
+        with open(program.settings_file) as file:
+            text = file.read()
+        with open(program.settings_file, "w") as file:
+            file.write(text.replace("COM6=/nonexistent/serial6", f"COM6={com6.device}"))
+        self.keys_to_the_port_list(window, "key Down")
+        com5 = self.line()
+        os.symlink(com5.device, self.com5)  # COM5's device comes back after the choice
+        self.assertGreaterEqual(len(com6.packets(4.5)), 2)
+        self.assertEqual(com5.packets(0.1), [])
+        self.assertIn("COMPORT= COM6\n", program.settings())
+        self.assertTrue(self.no_warning())
+
+        self.session.x("xdotool", "windowminimize", "--sync", window)
+        icon = next(icon for icon, in_tray in self.session.program_windows() if in_tray)
+        self.session.x("xdotool", "mousemove", "--window", icon, "4", "4", "click", "1")
+        self.assertTrue(wait_until(
+            lambda: "IsViewable" in self.session.x("xwininfo", "-id", window), 5))
+        self.assertTrue(program.alive())
+
+    def test_none_chosen_by_key_while_the_saved_port_is_missing(self):
+        program, window = self.launch(port="+COM5")
+        self.keys_to_the_port_list(window, "key ctrl+a", "type None", "key Return")
+        self.assertTrue(wait_until(lambda: "COMPORT=None\n" in program.settings(), 5))
+        com5 = self.line()
+        os.symlink(com5.device, self.com5)
+        self.assertEqual(com5.packets(6), [])
+        self.assertTrue(program.alive())
+
+
 class SecondStart(unittest.TestCase):
     def setUp(self):
         self.session = XSession()

@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
@@ -137,6 +138,54 @@ class InstalledForAUser(unittest.TestCase):
         with open(service_file, "rb") as file:
             self.assertEqual(file.read(), administrator)
         self.assertEqual(os.listdir(os.path.join(etc, "beamclock")), ["Skyfix.ini"])
+
+
+def dpkg(*arguments):
+    """dpkg, waiting out another install that holds its lock."""
+    for _ in range(60):
+        result = subprocess.run(["dpkg", *arguments], capture_output=True, text=True)
+        if result.returncode == 0 or "lock" not in result.stderr:
+            return result
+        time.sleep(2)
+    return result
+
+
+@unittest.skipUnless(os.geteuid() == 0, "installs the package")
+class InstalledByDpkgAndRunAsRoot(unittest.TestCase):
+    """sudo beamclock: the installed program never writes beside itself, and takes the
+    administrator's defaults from /etc/xdg/beamclock into the user's own file."""
+
+    def test_the_first_start_copies_the_defaults_and_purge_leaves_nothing(self):
+        result = dpkg("-i", DEB)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.addCleanup(dpkg, "--purge", "beamclock")
+        line = SerialLine()
+        self.addCleanup(line.close)
+        defaults = "/etc/xdg/beamclock/Skyfix.ini"
+        os.makedirs(os.path.dirname(defaults))
+        self.addCleanup(shutil.rmtree, os.path.dirname(defaults), True)
+        text = ("[SerialSync]\nCOMPORT=+COM7\nTIMEUTC=False\nTIMELOCAL=True\n\n"
+                f"[Ports]\nCOM7={line.device}\n")
+        with open(defaults, "w") as file:
+            file.write(text)
+        home = tempfile.mkdtemp(prefix="beamclock-root-home-")
+        self.addCleanup(shutil.rmtree, home, True)
+        env = {"PATH": os.environ["PATH"], "QT_QPA_PLATFORM": "offscreen", "HOME": home,
+               "TZ": os.environ["TZ"]}
+        process = subprocess.Popen(["/usr/bin/beamclock"], env=env, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        self.assertGreaterEqual(len(line.packets(4.5)), 1, "no packets on the port it names")
+        with open(os.path.join(home, ".config", "beamclock", "Skyfix.ini")) as file:
+            self.assertEqual(file.read(), text)
+        self.assertFalse(os.path.exists("/usr/bin/Skyfix.ini"))
+        process.terminate()
+        self.assertEqual(process.wait(timeout=10), 0)
+
+        self.assertEqual(dpkg("--purge", "beamclock").returncode, 0)
+        for path in ("/usr/bin/beamclock", "/usr/bin/Skyfix.ini",
+                     f"/etc/xdg/autostart/{APP_ID}.desktop"):
+            self.assertFalse(os.path.exists(path), path)
 
 
 if __name__ == "__main__":

@@ -62,10 +62,20 @@ TEST_F(KeptPortTest, AVanishedDeviceIsLetGoAndReopenedBeforeAnyWriteFails) {
     EXPECT_TRUE(port.PortOpen());
 }
 
-TEST_F(KeptPortTest, AClosedPortStaysClosed) {
-    After(5'000);  // nothing chosen yet
+TEST_F(KeptPortTest, AClosedPortStaysClosedAlsoWhenItWasNotOpen) {
+    device.missing = {1};
+    port.Open();             // failed at the start or at a choice
+    port.Close();            // another entry, "None", or "Close and Exit"
+    device.missing.clear();  // the device comes back
+    After(5'000);
+    EXPECT_EQ(device.events, (Events{"open 1"}));
+
+    device.events.clear();
     port.Open();
-    port.Close();  // another entry, "None", or "Close and Exit"
+    device.failWrites = true;  // lost: the failed write lets the device go
+    port.Output("packet");
+    port.Close();
+    device.failWrites = false;
     After(5'000);
     EXPECT_EQ(device.events, (Events{"open 1", "close"}));
     EXPECT_FALSE(port.chosen());

@@ -24,10 +24,12 @@ class PortSelection : public ::testing::Test {
     TempDir dir;
     std::filesystem::path ini = settingsFilePath(dir.path());
     RecordingPort port;
+    std::int64_t now = 10'000;
+    KeptPort kept{port, [this] { return now; }};
     int warnings = 0;
 
     void Choose(const std::string& entry) {
-        ChooseListEntry(entry, port, ini, [this] { ++warnings; });
+        ChooseListEntry(entry, kept, ini, [this] { ++warnings; });
     }
     std::string Saved() { return ReadIniValue("SerialSync", "COMPORT", "(none saved)", ini); }
     std::string Start() {
@@ -63,6 +65,17 @@ TEST_F(PortSelection, ChoosingNoneClosesAndKeepsThePortNumber) {
     EXPECT_EQ(port.events, (Events{"close"}));
     EXPECT_EQ(port.commPort, 4);
     EXPECT_EQ(Saved(), "None");
+}
+
+TEST_F(PortSelection, ChoosingNoneEndsTheRetriesOfAPortThatDidNotOpen) {
+    port.missing = {5};
+    Choose(" COM5");
+    Choose("None");
+    port.missing.clear();  // the device comes back
+    now += 5'000;
+    kept.Reopen();
+    EXPECT_EQ(port.events, (Events{"port 5", "open 5"}));
+    EXPECT_EQ(warnings, 1);
 }
 
 TEST_F(PortSelection, FirstStartOpensNothing) {

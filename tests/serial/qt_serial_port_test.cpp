@@ -23,7 +23,7 @@ class QtSerialPortTest : public ::testing::Test {
         mapped.Override(3, line.device());
         return mapped;
     }();
-    QtSerialPort port{names};
+    QtSerialPort port{[this] { return names; }};
 
     void SetUp() override {
         port.SetCommPort(3);
@@ -75,7 +75,7 @@ TEST_F(QtSerialPortTest, ADeviceHeldByAnotherProgramCannotBeHad) {
 
 TEST_F(QtSerialPortTest, ASecondCopyOfTheProgramCannotShareThePort) {
     ASSERT_TRUE(port.Open());
-    QtSerialPort second(names);
+    QtSerialPort second([this] { return names; });
     second.SetCommPort(3);
     EXPECT_FALSE(second.Open());
 }
@@ -102,7 +102,7 @@ TEST_F(QtSerialPortTest, ANonTerminalDeviceNeverOpens) {
     TempDir dir;
     WriteFile(dir / "plain", "");
     names.Override(4, (dir / "plain").string());
-    QtSerialPort onFile(names);
+    QtSerialPort onFile([this] { return names; });
     onFile.SetCommPort(4);
     EXPECT_FALSE(onFile.Open());
     EXPECT_EQ(ReadFile(dir / "plain"), "");
@@ -118,9 +118,10 @@ TEST(EmitterReplugged, ChoosingThePortAgainReopensIt) {
     std::filesystem::create_symlink(first->device(), stableName);
     PortNames names;
     names.Override(3, stableName.string());
-    QtSerialPort port(names);
+    QtSerialPort port([&names] { return names; });
+    KeptPort kept(port);
     int warnings = 0;
-    ChooseListEntry("+COM3", port, ini, [&] { ++warnings; });
+    ChooseListEntry("+COM3", kept, ini, [&] { ++warnings; });
     ASSERT_TRUE(port.PortOpen());
 
     first.reset();  // pulled out
@@ -130,7 +131,7 @@ TEST(EmitterReplugged, ChoosingThePortAgainReopensIt) {
     PtyPair second;  // plugged in again
     std::filesystem::remove(stableName);
     std::filesystem::create_symlink(second.device(), stableName);
-    ChooseListEntry("+COM3", port, ini, [&] { ++warnings; });
+    ChooseListEntry("+COM3", kept, ini, [&] { ++warnings; });
     EXPECT_EQ(warnings, 0);
     const ClockPacket packet = BuildLocalPacket("14:05:10", "12-06-2026");
     EXPECT_TRUE(port.Output(packet));

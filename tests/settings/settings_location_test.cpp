@@ -107,6 +107,82 @@ TEST_F(SettingsLocationTest, AnExistingPerUserCopyIsTheOnlyOneRead) {
     });
 }
 
+// The program installed into the system's program folder, even one it may write (root).
+class InstalledProgramTest : public SettingsLocationTest {
+  protected:
+    fs::path xdg = dir / "xdg";
+    fs::path defaults = xdg / "beamclock" / "Skyfix.ini";
+    ScopedEnv configDirs{"XDG_CONFIG_DIRS",
+                         "relative:" + (dir / "none").string() + ":" + xdg.string()};
+    void SetUp() override {
+        SettingsLocationTest::SetUp();
+        GiveToUnprivileged(program);
+        UseInstalledProgramFolders({"/nonexistent/bin", program});
+    }
+    void TearDown() override { UseInstalledProgramFolders(kept); }
+    std::vector<fs::path> kept = InstalledProgramFolders();
+};
+
+TEST_F(InstalledProgramTest, TheFirstStartCopiesTheDefaultsAndNothingLandsBesideTheProgram) {
+    fs::create_directories(defaults.parent_path());
+    WriteFile(defaults, adminFile);
+    AsUnprivileged([&] {
+        SettingsLocation where = LocateSettings(beside);
+        EXPECT_EQ(where.why, Why::InstalledNotYet);
+        EXPECT_EQ(where.read, defaults);
+        EXPECT_EQ(Read("COMPORT"), "+COM5");
+        PrepareSettingsAtStart(beside);
+        EXPECT_EQ(ReadFile(copy), adminFile);
+        EXPECT_EQ(LocateSettings(beside).why, Why::Installed);
+        WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+        EXPECT_EQ(Read("COMPORT"), "+COM3");
+        EXPECT_EQ(PortNames::FromSettings(beside).DeviceFor(5), "/dev/serial/by-id/emitter");
+    });
+    EXPECT_TRUE(fs::is_empty(program));
+    EXPECT_EQ(ReadFile(defaults), adminFile);
+}
+
+TEST_F(InstalledProgramTest, WithoutDefaultsTheFirstWriteMakesThePerUserFile) {
+    UseInstalledProgramFolders({dir / "program" / ".." / "program"});  // named otherwise
+    AsUnprivileged([&] {
+        PrepareSettingsAtStart(beside);
+        EXPECT_FALSE(fs::exists(copy));
+        EXPECT_EQ(Read("COMPORT"), "-");
+        WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+        EXPECT_EQ(ReadFile(copy), "[SerialSync]\nCOMPORT=+COM3\n");
+    });
+    EXPECT_TRUE(fs::is_empty(program));
+}
+
+TEST_F(InstalledProgramTest, WithoutAHomeNothingIsWritten) {
+    fs::create_directories(defaults.parent_path());
+    WriteFile(defaults, adminFile);
+    ScopedEnv noConfigHome("XDG_CONFIG_HOME", "relative");  // relative ones count as none
+    ScopedEnv noHome("HOME", "relative");
+    EXPECT_EQ(LocateSettings(beside).why, Why::InstalledNoHome);
+    EXPECT_EQ(Read("COMPORT"), "+COM5");
+    WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+    EXPECT_TRUE(fs::is_empty(program));
+    EXPECT_EQ(ReadFile(defaults), adminFile);
+}
+
+TEST_F(SettingsLocationTest, AFileTheCallerNamesIsReadAndWrittenAsItIs) {
+    WriteFile(beside, adminFile);
+    fs::create_directories(copy.parent_path());
+    WriteFile(copy, "[SerialSync]\nCOMPORT=None\n");
+    GiveToUnprivileged(copy);
+    ReadOnlyProgramFolder();
+    TakeSettingsFileAsGiven(beside);
+    AsUnprivileged([&] {
+        EXPECT_EQ(LocateSettings(beside).why, Why::AsGiven);
+        EXPECT_EQ(Read("COMPORT"), "+COM5");
+        WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+    });
+    TakeSettingsFileAsGiven({});
+    EXPECT_EQ(ReadFile(beside), adminFile);
+    EXPECT_EQ(ReadFile(copy), "[SerialSync]\nCOMPORT=None\n");
+}
+
 TEST(SettingsLocationHome, FallsBackToHomeAndIgnoresARelativeConfigHome) {
     ScopedEnv configHome("XDG_CONFIG_HOME", "relative/config");
     ScopedEnv home("HOME", "/home/someone");

@@ -26,6 +26,7 @@ class Window : public ::testing::Test {
     FakeClock clock{UtcInstant(2026, 12, 6, 14, 5, 9)};
     RecordingPort port;
     std::set<int> available{3};
+    bool probeThrows = false;  // makes the load's "fill port list" step fail
     int warnings = 0;
     std::unique_ptr<KorvelSetTime> window;
 
@@ -34,13 +35,18 @@ class Window : public ::testing::Test {
         if (!useMessageBox) {
             warn = [this] { ++warnings; };
         }
-        window = std::make_unique<KorvelSetTime>(
-            WindowParts{clock,
-                        port,
-                        dir.path(),
-                        [this](std::int16_t n) { return available.count(n) > 0; },
-                        warn,
-                        {}});
+        window =
+            std::make_unique<KorvelSetTime>(WindowParts{clock,
+                                                        port,
+                                                        dir.path(),
+                                                        [this](std::int16_t n) {
+                                                            if (probeThrows) {
+                                                                throw std::runtime_error("probe");
+                                                            }
+                                                            return available.count(n) > 0;
+                                                        },
+                                                        warn,
+                                                        {}});
     }
     void Start(bool useMessageBox = false) {
         Create(useMessageBox);
@@ -340,6 +346,21 @@ TEST_F(PortListInput, WheelAndArrowsWithFocusStepFromTheShownEntryAndAreChoices)
     EXPECT_EQ(Saved("COMPORT"), "COM2");
 }
 
+TEST_F(PortListInput, ASavedTextWithoutTheEntrysMarkerStillStepsFromItsPort) {
+    WriteFile(ini, "[SerialSync]\nCOMPORT= COM5\n");  // reads back as "COM5"
+    Start(true);
+    Focus(window->Combo2);
+    QTest::keyClick(window->Combo2, Qt::Key_Down);
+    EXPECT_EQ(window->Combo2->currentText(), " COM6");
+    EXPECT_EQ(port.events.back(), "open 6");
+
+    WriteFile(ini, "[SerialSync]\nCOMPORT=+COM5\n");  // COM5 is now listed " COM5"
+    Start(true);
+    Focus(window->Combo2);
+    QTest::keyClick(window->Combo2, Qt::Key_Up);
+    EXPECT_EQ(window->Combo2->currentText(), "+COM4");
+}
+
 TEST_F(PortListInput, EnterChoosesOnlyAnEntrysExactText) {
     for (const char* typed : {"+co", "none", "+com3", "COM3"}) {
         Type(typed);
@@ -388,23 +409,28 @@ TEST_F(Window, NeitherOptionSelectedIsShownAndTheFirstIsTheTabStop) {
     EXPECT_EQ(window->Option1[0]->focusPolicy(), Qt::StrongFocus);
 }
 
-TEST_F(Window, TrayIconTipAndShowAction) {
-    Start();
+TEST_F(Window, TrayIconTipAndShowActionAlsoFromMinimised) {
+    Create();  // Timer1 not yet enabled, so the show action must do it
     EXPECT_EQ(window->tray().icon().toolTip(), "Set PC Time from GPS");
+    window->showMinimized();
+    emit window->tray().icon().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_TRUE(window->Timer1.isActive());
     window->hide();
     emit window->tray().icon().activated(QSystemTrayIcon::Context);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->Timer1.isActive());
 }
 
 TEST_F(Window, LoadGoesOnAfterAStepFails) {
     WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\nTIMEUTC=True\nTIMELOCAL=False\n");
-    port.missing = {3};  // the open fails for real in the adapter
-    Start(true);
-    EXPECT_FALSE(port.open);
+    probeThrows = true;
+    Start();
+    EXPECT_EQ(window->Combo2->count(), 0);  // the step that threw
     EXPECT_EQ(window->stepsRun().back(), "restore UTC/LOCAL");
+    EXPECT_EQ(port.events.back(), "open 3");
     EXPECT_TRUE(window->Option1[0]->isChecked());
-    EXPECT_EQ(window->utcMode(), true);
+    EXPECT_EQ(warnings, 0);
 }
 
 TEST(TrayActivation, PressesAndDoubleClicksShowTheWindow) {

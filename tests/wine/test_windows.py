@@ -3,7 +3,9 @@ whose name is not ASCII, Skyfix.ini beside it, COM5 a pseudo-terminal through th
 prefix's dosdevices, a display with a window manager and a tray host. These tests read the
 wall clock: packets must arrive in the even second they name."""
 
+import glob
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -13,26 +15,20 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from session import SerialLine, XSession, named_instant, wait_until  # noqa: E402
+from wine_prefix import WinePrefix, tray_icons  # noqa: E402
 
 EXE = os.environ.get("BEAMCLOCK_EXE", "build-windows/bin/beamclock.exe")
-PREFIX = tempfile.mkdtemp(prefix="beamclock-wine-")
-WINE = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=", "WINEPREFIX": PREFIX}
+prefix = WinePrefix()
+WINE = prefix.env
 ZONE = "EST5EDT"  # west of Greenwich; the Windows C runtime reads only this form of TZ
 
 
 def setUpModule():
-    session = XSession(tray=False)
-    try:
-        subprocess.run(["wineboot", "-i"], env=dict(session.env, **WINE), timeout=180,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-        subprocess.run(["wineserver", "-w"], env=dict(session.env, **WINE), timeout=60)
-    finally:
-        session.stop()
+    prefix.boot()
 
 
 def tearDownModule():
-    subprocess.run(["wineserver", "-k"], env=dict(os.environ, **WINE), timeout=30)
-    shutil.rmtree(PREFIX, ignore_errors=True)
+    prefix.remove()
 
 
 class WindowsProgram(unittest.TestCase):
@@ -75,17 +71,7 @@ class WindowsProgram(unittest.TestCase):
         return process, window
 
     def tray_icons(self):
-        """The icons Wine docks into the tray host for the program."""
-        icons = []
-        inside = False
-        for line in self.session.x("xwininfo", "-root", "-tree").splitlines():
-            if '"panel": ("panel" "trayer")' in line:
-                inside = True
-            elif inside and '("explorer.exe" "explorer.exe")' in line:
-                window = line.split()[0]
-                if "IsViewable" in self.session.x("xwininfo", "-id", window):
-                    icons.append(window)
-        return icons
+        return tray_icons(self.session)
 
     def assertPacketsInTheirSeconds(self, utc):
         time.sleep(1.2)
@@ -134,10 +120,7 @@ class WindowsProgram(unittest.TestCase):
                         self.settings())
 
     def link_com5(self, line):
-        com5 = os.path.join(PREFIX, "dosdevices", "com5")
-        if os.path.lexists(com5):
-            os.unlink(com5)
-        os.symlink(line.device, com5)
+        prefix.link_com(5, line.device)
 
     def test_a_line_that_goes_away_is_opened_again_when_it_is_back(self):
         process, _ = self.start("[SerialSync]\nCOMPORT=+COM5\n")
@@ -199,6 +182,46 @@ class WindowsProgram(unittest.TestCase):
         self.session.x("wmctrl", "-c", "Beamclock")
         self.assertEqual(process.wait(timeout=20), 0)
         self.assertTrue(wait_until(lambda: not self.tray_icons(), 10), "the tray icon lingers")
+
+
+class AsAStandardUser(unittest.TestCase):
+    """Wine run by an ordinary Unix user, the program in root's folder of mode 0755: Wine
+    answers "access denied" there, as Program Files does to a standard user. (Run as root,
+    Wine lets every write through.)"""
+
+    def test_a_folder_the_user_cannot_write_keeps_the_settings_in_appdata(self):
+        user = pwd.getpwnam("nobody")
+        home = tempfile.mkdtemp(prefix="beamclock-wine-home-")
+        self.addCleanup(shutil.rmtree, home, True)
+        os.chown(home, user.pw_uid, user.pw_gid)
+        folder = tempfile.mkdtemp(prefix="beamclock-program-files-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        os.chmod(folder, 0o755)
+        shutil.copy(EXE, os.path.join(folder, "beamclock.exe"))
+        session = XSession(tray=False)
+        self.addCleanup(session.stop)
+        env = dict(session.env, TZ=ZONE, HOME=home, USER=user.pw_name, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=", WINEPREFIX=os.path.join(home, "wine"))
+
+        def as_user(*command, **options):
+            return subprocess.Popen(["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}",
+                                     "--clear-groups", *command], env=env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL, **options)
+        self.addCleanup(lambda: as_user("wineserver", "-k").wait(timeout=30))
+        self.assertEqual(as_user("wineboot", "-i").wait(timeout=300), 0)
+        process = as_user("wine", os.path.join(folder, "beamclock.exe"))
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        pattern = os.path.join(home, "wine", "drive_c", "users", "*", "AppData", "Roaming",
+                               "beamclock", "Skyfix.ini")
+        expected = b"[SerialSync]\r\nTIMEUTC=False\r\nTIMELOCAL=True\r\n"
+
+        def kept():
+            for name in glob.glob(pattern):
+                with open(name, "rb") as file:
+                    return file.read()
+        self.assertTrue(wait_until(lambda: kept() == expected, 60), kept())
+        self.assertEqual(os.listdir(folder), ["beamclock.exe"])
 
 
 if __name__ == "__main__":

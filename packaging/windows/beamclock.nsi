@@ -1,0 +1,191 @@
+; Beamclock's installer for Windows: per user, no administrator rights, so that Skyfix.ini beside
+; the program can be written there, as the program expects. scripts/windows builds it:
+;   makensis -DVERSION=1.0.2 -DEXE=beamclock.exe -DREADME=README.txt -DICON=beamclock.ico
+;            -DOUTFILE=setup.exe [-DDOCTOR=beamclock-doctor.exe] beamclock.nsi
+; /S installs or uninstalls silently: every message box then takes its /SD answer, and a failure
+; ends with a non-zero exit status.
+
+Target amd64-unicode
+ManifestDPIAware true
+RequestExecutionLevel user
+SetCompressor /SOLID lzma
+
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include MUI2.nsh
+!include WinMessages.nsh
+
+!define RUN_KEY "Software\Microsoft\Windows\CurrentVersion\Run"
+; Windows writes the twin when the user turns the entry off in Settings or Task Manager.
+!define APPROVED_KEY "Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Beamclock"
+!define PUBLISHER "Korvel, Inc."
+
+Name "Beamclock"
+OutFile "${OUTFILE}"
+InstallDir "$LOCALAPPDATA\Programs\Beamclock"
+InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey "ProductName" "Beamclock"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "FileDescription" "Beamclock ${VERSION} setup"
+VIAddVersionKey "CompanyName" "${PUBLISHER}"
+VIAddVersionKey "LegalCopyright" "2026 ${PUBLISHER}"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!define MUI_COMPONENTSPAGE_NODESC
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Start Beamclock"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartBeamclock
+
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_PAGE_FINISH
+!insertmacro MUI_UNPAGE_COMPONENTS
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+Var wasRunning
+
+; Asks the copy of Beamclock that runs from $INSTDIR to close, as a click on its window's close
+; button does: the program then does its unload step (the tray icon goes) and ends. Copies run
+; from other folders are left alone. Sets $wasRunning to 1 when a copy was closed; ends the
+; installation or removal with exit status 2 when one is still running after 10 seconds.
+!macro CloseBeamclockFunction UN
+Function ${UN}CloseBeamclock
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $0 0
+  ${Do}
+    FindWindow $0 "" "Beamclock" "" $0
+    ${If} $0 == 0
+      ${Break}
+    ${EndIf}
+    StrCpy $1 0
+    System::Call "user32::GetWindowThreadProcessId(p r0, *i .r1)"
+    ; PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE
+    System::Call "kernel32::OpenProcess(i 0x101000, i 0, i r1) p .r2"
+    ${If} $2 != 0
+      StrCpy $3 ""
+      System::Call "kernel32::QueryFullProcessImageNameW(p r2, i 0, w .r3, *i ${NSIS_MAX_STRLEN})"
+      ${If} $3 == "$INSTDIR\beamclock.exe"
+        StrCpy $wasRunning 1
+        DetailPrint "Closing the running Beamclock"
+        System::Call "user32::PostMessageW(p r0, i ${WM_CLOSE}, p 0, p 0)"
+        System::Call "kernel32::WaitForSingleObject(p r2, i 10000) i .r1"
+        System::Call "kernel32::CloseHandle(p r2)"
+        ${If} $1 != 0
+          MessageBox MB_OK|MB_ICONSTOP "Beamclock is still running in $INSTDIR and did not close when asked. Close it from its window, then try again." /SD IDOK
+          SetErrorLevel 2
+          Abort "Beamclock is still running; nothing was changed."
+        ${EndIf}
+        StrCpy $0 0 ; the list of windows has changed: look again from the start
+        ${Continue}
+      ${EndIf}
+      System::Call "kernel32::CloseHandle(p r2)"
+    ${EndIf}
+  ${Loop}
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro CloseBeamclockFunction ""
+!insertmacro CloseBeamclockFunction "un."
+
+Function StartBeamclock
+  Exec '"$INSTDIR\beamclock.exe"'
+FunctionEnd
+
+; A file the installer could not write ends it with exit status 2, not a prompt: with /S a
+; prompt would take its silent answer and report success.
+!macro Install SOURCE NAME
+  ClearErrors
+  File "/oname=${NAME}" "${SOURCE}"
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONSTOP "Could not write $INSTDIR\${NAME}." /SD IDOK
+    SetErrorLevel 2
+    Abort "Could not write $INSTDIR\${NAME}."
+  ${EndIf}
+!macroend
+
+Section "Beamclock" SecProgram
+  SectionIn RO
+  StrCpy $wasRunning 0
+  Call CloseBeamclock
+  SetOutPath "$INSTDIR"
+  SetOverwrite try
+  ; Skyfix.ini is the user's: never written here.
+  !insertmacro Install "${EXE}" "beamclock.exe"
+!ifdef DOCTOR
+  !insertmacro Install "${DOCTOR}" "beamclock-doctor.exe"
+!endif
+  !insertmacro Install "${README}" "README.txt"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  CreateShortCut "$SMPROGRAMS\Beamclock.lnk" "$INSTDIR\beamclock.exe"
+
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Beamclock"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\beamclock.exe,0"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+  ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+  WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+Section "Start Beamclock when I log in" SecStartAtLogin
+SectionEnd
+
+Section "-after"
+  ${If} ${SectionIsSelected} ${SecStartAtLogin}
+    WriteRegStr HKCU "${RUN_KEY}" "Beamclock" '"$INSTDIR\beamclock.exe"'
+  ${Else}
+    DeleteRegValue HKCU "${RUN_KEY}" "Beamclock"
+    DeleteRegValue HKCU "${APPROVED_KEY}" "Beamclock"
+  ${EndIf}
+  ${If} $wasRunning == 1
+    Call StartBeamclock
+  ${EndIf}
+SectionEnd
+
+Section "un.Beamclock"
+  SectionIn RO
+  Call un.CloseBeamclock
+  Delete "$INSTDIR\beamclock.exe"
+  Delete "$INSTDIR\beamclock-doctor.exe"
+  Delete "$INSTDIR\README.txt"
+  ${If} ${FileExists} "$INSTDIR\beamclock.exe"
+    MessageBox MB_OK|MB_ICONSTOP "Could not remove $INSTDIR\beamclock.exe." /SD IDOK
+    SetErrorLevel 2
+    Abort "Could not remove $INSTDIR\beamclock.exe."
+  ${EndIf}
+  Delete "$SMPROGRAMS\Beamclock.lnk"
+  DeleteRegValue HKCU "${RUN_KEY}" "Beamclock"
+  DeleteRegValue HKCU "${APPROVED_KEY}" "Beamclock"
+  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  Delete "$INSTDIR\uninstall.exe"
+  ; Only when empty: Skyfix.ini, and whatever else the user keeps there, stays.
+  RMDir "$INSTDIR"
+SectionEnd
+
+; Off unless ticked, and never in a silent removal: an upgrade script must not lose the settings.
+Section /o "un.Remove my settings" SecRemoveSettings
+  ${IfNot} ${Silent}
+    Delete "$INSTDIR\Skyfix.ini"
+    RMDir "$INSTDIR"
+    Delete "$APPDATA\beamclock\Skyfix.ini"
+    RMDir "$APPDATA\beamclock"
+  ${EndIf}
+SectionEnd

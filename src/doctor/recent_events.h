@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <istream>
+#include <string>
+#include <vector>
+
+#include "doctor/report.h"
+
+inline constexpr std::size_t kRecentEvents = 10;
+
+// The log the desktop program writes on this account: $XDG_STATE_HOME/beamclock/beamclock.log,
+// by default ~/.local/state/beamclock/beamclock.log. Empty when neither variable is set.
+std::filesystem::path DesktopLogFile();
+
+// The last count lines of what the stream holds, read through once.
+std::vector<std::string> LastLines(std::istream& in, std::size_t count);
+
+// What journalctl gave, made sense of: its lines, or why there are none.
+struct JournalReading {
+    bool readable = false;
+    std::vector<std::string> lines;
+    std::string why;  // when not readable
+};
+
+// mayReadAll: whether this account may read the system journal (root, or group
+// systemd-journal or adm); without it, journalctl shows the service's lines to nobody.
+JournalReading MakeSenseOfJournal(const std::string& output, int exitStatus, bool mayReadAll);
+
+// Root, or a member of systemd-journal or adm: who sees every unit's lines.
+bool MayReadSystemJournal();
+
+// Runs journalctl -u UNIT -n 10 -o short-iso.
+JournalReading ReadJournal(const std::string& unit, bool mayReadAll);
+
+// The "recent events" section: the desktop log's last lines, or the service's journal.
+void AddDesktopEvents(Report& report);
+void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report);

@@ -1,0 +1,206 @@
+#include "doctor/service_check.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <sstream>
+
+#include "doctor/advice.h"
+#include "doctor/ports_check.h"
+#include "doctor/settings_check.h"
+#include "serial/device_probe.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kSection = "service";
+constexpr const char* kPortSection = "port";
+
+std::string RunForOutput(const std::string& command, int& exitStatus) {
+    std::string output;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        exitStatus = 127;
+        return output;
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        output.append(buffer, got);
+    }
+    int status = ::pclose(pipe);
+    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    return output;
+}
+
+// Read for a file, search for a folder, as neither root nor the owner.
+bool MayReadAs(const struct stat& info, gid_t group, bool folder) {
+    mode_t need = folder ? S_IXOTH : S_IROTH;
+    if (info.st_gid == group) {
+        need = folder ? S_IXGRP : S_IRGRP;
+    }
+    return (info.st_mode & need) != 0;
+}
+
+void CheckUnit(const UnitState& unit, Report& report) {
+    if (!unit.known) {
+        report.Add(kSection, kServiceUnit, Level::Note, "systemd cannot be asked about it");
+    } else if (!unit.installed) {
+        report.Add(kSection, kServiceUnit, Level::Problem,
+                   "not installed: the package beamclockd brings it");
+    } else {
+        Level level = unit.active ? Level::Ok : Level::Problem;
+        std::string text = unit.words;
+        text += unit.active ? ""
+                            : "; it does not run, so it sets nothing: systemctl start " +
+                                  std::string(kServiceUnit);
+        text += unit.enabled ? ""
+                             : "; not enabled, so it does not start at boot: systemctl "
+                               "enable " +
+                                   std::string(kServiceUnit);
+        report.Add(kSection, kServiceUnit, unit.active && !unit.enabled ? Level::Note : level,
+                   text);
+    }
+}
+
+void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit,
+                 const ProcessTable& processes, Report& report) {
+    std::optional<DeviceFacts> facts = DeviceFactsOf(device);
+    if (!facts) {
+        report.Add(kPortSection, "device", Level::Problem, device + ": no such device");
+        return;
+    }
+    // The service's user is made up at its start: never root, never a device's owner, and in
+    // the group dialout alone.
+    if (MayReadWrite(*facts, static_cast<uid_t>(-1), {dialout})) {
+        report.Add(kPortSection, "device", Level::Ok, device + ": the group dialout may open it");
+    } else {
+        report.Add(kPortSection, "device", Level::Problem,
+                   device + ": the group dialout may not open it: " + WhoMayOpen(*facts) +
+                       " may; an administrator must change the device's permissions (a udev "
+                       "rule), for instance to group dialout with mode 0660");
+    }
+    const Process* holder = processes.LockHolder(device, ProbeDevice(device).lockPid);
+    if (holder != nullptr && holder->service) {
+        report.Add(kPortSection, "held", Level::Ok,
+                   device + ": held by " + DescribeHolder(*holder));
+    } else if (holder != nullptr) {
+        report.Add(kPortSection, "held", Level::Problem,
+                   device + ": held by " + DescribeHolder(*holder) +
+                       ", so the service cannot "
+                       "have it");
+    } else {
+        report.Add(kPortSection, "held", unit.active ? Level::Problem : Level::Note,
+                   device + ": no one holds it" +
+                       (unit.active ? ", so the running service does not send to it (see its "
+                                      "recent events)"
+                                    : ""));
+    }
+}
+
+}  // namespace
+
+fs::path SystemRoot() {
+    const char* root = std::getenv("BEAMCLOCK_DOCTOR_ROOT");
+    return root != nullptr && *root != '\0' ? fs::path(root) : fs::path("/");
+}
+
+UnitState UnitFromSystemctl(const std::string& output) {
+    std::map<std::string, std::string> values;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        std::size_t equals = line.find('=');
+        if (equals != std::string::npos) {
+            values[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+    }
+    UnitState unit;
+    unit.known = values.count("LoadState") != 0;
+    unit.installed = values["LoadState"] == "loaded";
+    unit.enabled = values["UnitFileState"] == "enabled";
+    unit.active = values["ActiveState"] == "active";
+    unit.words = values["LoadState"] + ", " +
+                 (values["UnitFileState"].empty() ? "?" : values["UnitFileState"]) + ", " +
+                 values["ActiveState"] + " (" + values["SubState"] + ")";
+    return unit;
+}
+
+UnitState UnitFromFiles(const fs::path& root, bool serviceProcessRuns) {
+    UnitState unit;
+    unit.known = true;
+    std::error_code error;
+    for (const char* folder :
+         {"etc/systemd/system", "usr/lib/systemd/system", "lib/systemd/system"}) {
+        unit.installed = unit.installed || fs::exists(root / folder / kServiceUnit, error);
+    }
+    unit.enabled = fs::exists(fs::symlink_status(
+        root / "etc/systemd/system/multi-user.target.wants" / kServiceUnit, error));
+    unit.active = serviceProcessRuns;
+    unit.words = std::string(unit.installed ? "installed" : "not installed") +
+                 (unit.enabled ? ", enabled" : ", disabled") +
+                 (unit.active ? ", running" : ", not running");
+    return unit;
+}
+
+UnitState QueryUnit(const fs::path& root, const ProcessTable& processes) {
+    if (root == "/") {
+        int status = 0;
+        std::string output = RunForOutput(
+            std::string("systemctl show -p LoadState,UnitFileState,ActiveState,SubState ") +
+                kServiceUnit + " 2>/dev/null",
+            status);
+        if (status == 0 && output.find("LoadState=") != std::string::npos) {
+            return UnitFromSystemctl(output);
+        }
+    }
+    return UnitFromFiles(root, !processes.Services().empty());
+}
+
+bool ServiceMayRead(const fs::path& file, gid_t group) {
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0 || !MayReadAs(info, group, false)) {
+        return false;
+    }
+    for (fs::path folder = file.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+        if (::stat(folder.c_str(), &info) != 0 || !MayReadAs(info, group, true)) {
+            return false;
+        }
+        if (folder == folder.root_path()) {
+            break;
+        }
+    }
+    return true;
+}
+
+void CheckService(const fs::path& root, const ProcessTable& processes, Report& report) {
+    UnitState unit = QueryUnit(root, processes);
+    CheckUnit(unit, report);
+
+    group* entry = ::getgrnam("dialout");
+    gid_t dialout = entry != nullptr ? entry->gr_gid : static_cast<gid_t>(-1);
+    fs::path file = root / "etc/beamclock/Skyfix.ini";
+    std::error_code error;
+    if (!fs::exists(file, error)) {
+        report.Add("settings", "file", Level::Problem,
+                   file.string() +
+                       " is missing: the service has no port to send to; an "
+                       "administrator writes it, with COMPORT in [SerialSync]");
+        return;
+    }
+    if (!ServiceMayRead(file, dialout)) {
+        report.Add("settings", "file", Level::Problem,
+                   file.string() +
+                       " cannot be read by the service (a user of its own, in group "
+                       "dialout): make it readable by all, mode 0644");
+        return;
+    }
+    report.Add("settings", "file", Level::Ok, file.string() + ", which the service reads");
+    SettingsVerdict settings = CheckSettingsFile(file, report);
+    if (settings.port) {
+        CheckDevice(settings.ChosenDevice(), dialout, unit, processes, report);
+    }
+}

@@ -1,0 +1,141 @@
+"""The setup program under Wine, in a fresh prefix, as a Windows user meets it: a silent
+install, the program started as the Run value names it, a silent upgrade over the running copy
+and the quiet uninstall, one scenario checked step by step. The registry is read with Wine's
+own reg.exe."""
+
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
+from session import SerialLine, XSession, wait_until  # noqa: E402
+from wine_prefix import WinePrefix, tray_icons  # noqa: E402
+
+SETUP = os.environ.get("BEAMCLOCK_SETUP", "build/packages/beamclock-1.0.2-windows-x64-setup.exe")
+DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-windows/bin/beamclock-doctor.exe")
+RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Beamclock"
+SETTINGS = b"[SerialSync]\r\nCOMPORT=+COM5\r\nTIMEUTC=False\r\nTIMELOCAL=True\r\n"
+
+prefix = WinePrefix()
+
+
+def setUpModule():
+    prefix.boot()
+
+
+def tearDownModule():
+    prefix.remove()
+
+
+class Installer(unittest.TestCase):
+    def setUp(self):
+        self.session = XSession()
+        self.addCleanup(self.session.stop)
+        self.env = dict(self.session.env, **prefix.env)
+        self.addCleanup(subprocess.run, ["wineserver", "-k"], env=self.env, timeout=30)
+        self.line = SerialLine()
+        self.addCleanup(self.line.close)
+        prefix.link_com(5, self.line.device)
+
+    def wine(self, *command):
+        """Runs a Windows program to its end. Output through a file: a pipe would be held open
+        by the programs it starts."""
+        with tempfile.TemporaryFile("w+") as output:
+            code = subprocess.run(["wine", *command], env=self.env, timeout=120,
+                                  stdin=subprocess.DEVNULL, stdout=output,
+                                  stderr=output).returncode
+            output.seek(0)
+            return code, output.read().strip()
+
+    def unix(self, path):
+        return self.wine("winepath.exe", "-u", path)[1]
+
+    def registry(self, key):
+        code, said = self.wine("reg", "query", key)
+        values = {}
+        for line in said.splitlines() if code == 0 else []:
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[1].startswith("REG_"):
+                values[parts[0]] = parts[2]
+        return values
+
+    def test_silent_install_start_at_login_upgrade_over_the_running_copy_and_removal(self):
+        code, said = self.wine(SETUP, "/S")
+        self.assertEqual(code, 0, said)
+        folder = self.wine("cmd", "/c", "echo %LOCALAPPDATA%")[1] + r"\Programs\Beamclock"
+        entry = self.registry(UNINSTALL_KEY)
+        self.assertEqual(entry.get("DisplayVersion"), "1.0.2", entry)
+        self.assertEqual(entry.get("InstallLocation"), folder, entry)
+        self.assertEqual(entry.get("QuietUninstallString"), f'"{folder}\\uninstall.exe" /S')
+        self.assertEqual(entry.get("NoModify"), "0x1")
+        for name in ("DisplayName", "Publisher", "DisplayIcon", "EstimatedSize",
+                     "UninstallString", "NoRepair"):
+            self.assertIn(name, entry)
+        run = self.registry(RUN_KEY).get("Beamclock")
+        self.assertEqual(run, f'"{folder}\\beamclock.exe"')
+        installed = self.unix(folder)
+        files = ["beamclock.exe", "README.txt", "uninstall.exe"]
+        files += ["beamclock-doctor.exe"] if os.path.exists(DOCTOR) else []
+        for name in files:
+            self.assertTrue(os.path.isfile(os.path.join(installed, name)), name)
+        shortcut = self.unix(self.wine("cmd", "/c", "echo %APPDATA%")[1] +
+                             r"\Microsoft\Windows\Start Menu\Programs\Beamclock.lnk")
+        self.assertTrue(os.path.isfile(shortcut), shortcut)
+
+        # The log-in: the program as the Run value names it, the emitter chosen.
+        ini = os.path.join(installed, "Skyfix.ini")
+        with open(ini, "wb") as file:
+            file.write(SETTINGS)
+        old = subprocess.Popen(["wine", run.strip('"')], env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: old.poll() is None and old.kill())
+        self.assertTrue(wait_until(lambda: tray_icons(self.session), 40), "no tray icon")
+        self.assertTrue(self.line.packets(4.5), "no packets on COM5")
+
+        # The upgrade over the running copy.
+        old_icons = set(tray_icons(self.session))
+        exe = os.path.join(installed, "beamclock.exe")
+        written = os.stat(exe).st_ctime_ns
+        readme = os.path.join(installed, "README.txt")
+        with open(readme, "rb") as file:
+            shipped = file.read()
+        with open(readme, "ab") as file:
+            file.write(b"edited\r\n")
+        code, said = self.wine(SETUP, "/S")
+        self.assertEqual(code, 0, said)
+        self.assertEqual(old.wait(timeout=20), 0, "the old copy was not closed as asked")
+        self.assertTrue(wait_until(lambda: not old_icons & set(tray_icons(self.session)), 10),
+                        "the old copy's tray icon lingers")
+        self.assertGreater(os.stat(exe).st_ctime_ns, written, "beamclock.exe not replaced")
+        with open(readme, "rb") as file:
+            self.assertEqual(file.read(), shipped)
+        with open(ini, "rb") as file:
+            self.assertEqual(file.read(), SETTINGS)
+        self.assertTrue(wait_until(lambda: tray_icons(self.session), 40), "no new copy started")
+        self.line.drain()
+        self.assertTrue(self.line.packets(4.5), "no packets from the new copy")
+
+        # The quiet removal, as Apps & features starts it; the uninstaller goes on from a copy
+        # of itself, so its end is seen in the folder.
+        program, arguments = entry["QuietUninstallString"][1:].split('"', 1)
+        code, said = self.wine(program, *arguments.split())
+        self.assertEqual(code, 0, said)
+        self.assertTrue(wait_until(
+            lambda: not os.path.exists(os.path.join(installed, "uninstall.exe")), 30),
+            "the uninstaller did not finish")
+        self.assertTrue(wait_until(lambda: not tray_icons(self.session), 10),
+                        "the tray icon lingers after the removal")
+        self.assertEqual(self.registry(UNINSTALL_KEY), {})
+        self.assertNotIn("Beamclock", self.registry(RUN_KEY))
+        for name in files:
+            self.assertFalse(os.path.exists(os.path.join(installed, name)), name)
+        self.assertFalse(os.path.exists(shortcut))
+        with open(ini, "rb") as file:
+            self.assertEqual(file.read(), SETTINGS)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
