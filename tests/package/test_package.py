@@ -75,15 +75,6 @@ class Contents(unittest.TestCase):
         self.assertIn("Breaks: beamclock (<< 1.0.2-1)", service)
         self.assertIn("Version: 1.0.2-1", program)
 
-    def test_maintainer_scripts_stop_the_service_and_forget_its_links(self):
-        scripts = tempfile.mkdtemp(prefix="beamclock-control-")
-        self.addCleanup(shutil.rmtree, scripts, True)
-        subprocess.run(["dpkg-deb", "-e", DEBS["beamclockd"], scripts], check=True)
-        with open(os.path.join(scripts, "prerm")) as file:
-            self.assertIn("deb-systemd-invoke stop", file.read())
-        with open(os.path.join(scripts, "postrm")) as file:
-            self.assertIn("deb-systemd-helper purge", file.read())
-
 
 class InstalledForAUser(unittest.TestCase):
     """Unpacked into a root the user cannot write, run as nobody with a throwaway home."""
@@ -181,6 +172,7 @@ class InstalledForAUser(unittest.TestCase):
             self.assertEqual(file.read(), administrator)
         self.assertEqual(os.listdir(etc), ["Skyfix.ini"])
 
+
 def dpkg(*arguments):
     """dpkg, waiting out another install that holds its lock."""
     for _ in range(60):
@@ -227,6 +219,21 @@ class InstalledByDpkgAndRunAsRoot(unittest.TestCase):
         for path in ("/usr/bin/beamclock", "/usr/bin/Skyfix.ini",
                      f"/etc/xdg/autostart/{APP_ID}.desktop"):
             self.assertFalse(os.path.exists(path), path)
+
+
+    def test_purging_the_service_leaves_no_link(self):
+        # An administrator enabled the unit (systemctl enable does what deb-systemd-helper
+        # does, on a machine without a running systemd too); purge takes the link away.
+        result = dpkg("-i", DEBS["beamclock-doctor"], DEBS["beamclockd"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.addCleanup(dpkg, "--purge", "beamclockd", "beamclock-doctor")
+        link = "/etc/systemd/system/multi-user.target.wants/beamclockd.service"
+        subprocess.run(["deb-systemd-helper", "enable", "beamclockd.service"], check=True)
+        self.assertTrue(os.path.islink(link))
+        self.assertEqual(dpkg("--remove", "beamclockd").returncode, 0)
+        self.assertEqual(dpkg("--purge", "beamclockd").returncode, 0)
+        self.assertFalse(os.path.lexists(link))
+        self.assertFalse(os.path.exists("/usr/sbin/beamclockd"))
 
 
 if __name__ == "__main__":
