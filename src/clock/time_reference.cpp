@@ -68,6 +68,9 @@ void TimeReference::SetValue(int index, bool value) {
 
 void TimeReference::Click() {
     utcMode_ = selected_[kUtc];
+    if (!savesChoice) {
+        return;
+    }
     bool saved =
         WriteIniValue("SerialSync", "TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
     saved =

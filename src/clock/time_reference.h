@@ -21,6 +21,9 @@ class TimeReference {
     // Called after every change of a button's value, so the window can mirror it.
     std::function<void()> onChanged;
 
+    // false: a choice is made but not saved, for a settings file that is not ours to write.
+    bool savesChoice = true;
+
     bool Selected(int index) const { return selected_[index]; }
 
     // The user selects a button: the same as setting its value to true.

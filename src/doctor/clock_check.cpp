@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "clock/wall_clock.h"
 #include "doctor/clock_facts.h"
 
 namespace {
@@ -56,7 +57,7 @@ std::int64_t NextOffsetChange(std::int64_t from) {
 void CheckClock(Report& report) {
     CheckSynchronisation(report);
     std::string zone = ZoneName();  // first: it settles which zone the rest reads
-    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
+    std::int64_t now = WallClockNow().seconds;
     report.Add("clock", "time zone", Level::Ok,
                zone + ", now " + OffsetText(now) + ", local time " + LocalText(now));
     if (std::int64_t change = NextOffsetChange(now)) {

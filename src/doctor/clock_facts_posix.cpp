@@ -6,34 +6,24 @@
 #include <filesystem>
 #include <fstream>
 
+#include "clock/wall_clock.h"
 #include "doctor/clock_facts.h"
 
 #ifdef __linux__
 #include <sys/timex.h>
 #endif
 
-namespace {
-
-std::tm Local(std::int64_t instant) {
-    std::time_t t = static_cast<std::time_t>(instant);
-    std::tm fields{};
-    ::localtime_r(&t, &fields);
-    return fields;
-}
-
-}  // namespace
-
 long UtcOffsetAt(std::int64_t instant) {
-    return Local(instant).tm_gmtoff;
+    return LocalFields(instant).tm_gmtoff;
 }
 
 std::string ZoneAbbreviationAt(std::int64_t instant) {
-    std::tm fields = Local(instant);
+    std::tm fields = LocalFields(instant);
     return fields.tm_zone != nullptr ? fields.tm_zone : "?";
 }
 
 std::string ZoneName() {
-    ::tzset();
+    FollowZoneChanges();
     if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0') {
         return std::string(tz) + " (from TZ)";
     }

@@ -8,28 +8,24 @@
 #include <map>
 
 #include "clock/packet.h"
+#include "clock/wall_clock.h"
 #include "doctor/listen_line.h"
 #include "doctor/report.h"
 
 namespace {
 
-// The C runtime's calls for local and UTC calendar fields, under their names on each system.
-std::tm LocalFields(std::time_t instant) {
-    std::tm fields{};
-#ifdef _WIN32
-    localtime_s(&fields, &instant);
-#else
-    ::localtime_r(&instant, &fields);
-#endif
-    return fields;
-}
-
+// The C runtime's timegm, under its name on each system.
 std::time_t UtcInstant(std::tm& fields) {
 #ifdef _WIN32
     return _mkgmtime(&fields);
 #else
     return ::timegm(&fields);
 #endif
+}
+
+double WallSeconds() {
+    WallTime now = WallClockNow();
+    return static_cast<double>(now.seconds) + static_cast<double>(now.nanoseconds) / 1e9;
 }
 
 std::string Printable(const std::string& bytes) {
@@ -47,7 +43,7 @@ std::string Printable(const std::string& bytes) {
 }
 
 std::string ClockText(double instant) {
-    std::time_t whole = static_cast<std::time_t>(std::floor(instant));
+    auto whole = static_cast<std::int64_t>(std::floor(instant));
     std::tm fields = LocalFields(whole);
     char text[48];
     std::strftime(text, sizeof text, "%H:%M:%S", &fields);

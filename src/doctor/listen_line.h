@@ -14,6 +14,3 @@ class ListenLine {
     // The bytes that came within timeoutMs, or none; returns at once when some are there.
     virtual std::string Read(int timeoutMs) = 0;
 };
-
-// Wall-clock seconds since 1970, to the microsecond where the system gives it.
-double WallSeconds();

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 
 #include "doctor/listen_line.h"
 
@@ -67,10 +66,4 @@ std::unique_ptr<ListenLine> ListenLine::Open(const std::string& device, std::str
         return nullptr;
     }
     return std::make_unique<PosixLine>(fd, saved);
-}
-
-double WallSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }

@@ -2,8 +2,6 @@
 // After windows.h, which it needs.
 #include <timeapi.h>
 
-#include <cstdint>
-
 #include "doctor/listen_line.h"
 
 namespace {
@@ -72,11 +70,4 @@ std::unique_ptr<ListenLine> ListenLine::Open(const std::string& device, std::str
     SetCommState(handle, &line);
     PurgeComm(handle, PURGE_RXCLEAR);  // bytes from before are no packets heard now
     return std::make_unique<WindowsLine>(handle);
-}
-
-double WallSeconds() {
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    std::uint64_t ticks = (std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;
-    return static_cast<double>(ticks - 116'444'736'000'000'000ULL) / 1e7;
 }

@@ -35,6 +35,16 @@ TEST_F(TimeReferenceTest, FirstStartSelectsLocalAndSavesBothKeys) {
     EXPECT_EQ(ReadFile(ini), NativeLines("[SerialSync]\nTIMEUTC=False\nTIMELOCAL=True\n"));
 }
 
+TEST_F(TimeReferenceTest, AFileThatIsNotOursIsReadAndNeverWritten) {
+    reference.savesChoice = false;
+    WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\n");
+    reference.Restore();
+    EXPECT_TRUE(reference.Selected(TimeReference::kLocal));
+    reference.Select(TimeReference::kUtc);
+    EXPECT_EQ(utcMode, true);
+    EXPECT_EQ(ReadFile(ini), "[SerialSync]\nCOMPORT=+COM3\n");
+}
+
 TEST_F(TimeReferenceTest, SavedUtcIsRestored) {
     WriteFile(ini, "[SerialSync]\nTIMEUTC=True\nTIMELOCAL=False\n");
     reference.Restore();

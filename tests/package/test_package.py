@@ -1,5 +1,6 @@
-"""The Debian package as a user meets it: what it holds, and the program run from it by an
-unprivileged user, from a folder that user cannot write. BEAMCLOCK_DEB names the package."""
+"""The Debian packages as a user meets them: what each holds, and the program and the service
+run from them by an unprivileged user, from a folder that user cannot write. BEAMCLOCK_DEBS
+names the three packages: beamclock, beamclockd and beamclock-doctor."""
 
 import os
 import pwd
@@ -13,37 +14,66 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from session import SerialLine, XSession, wait_until  # noqa: E402
 
-DEB = os.environ.get("BEAMCLOCK_DEB", "build/packages/beamclock_1.0.2_amd64.deb")
+DEBS = dict(zip(("beamclock", "beamclockd", "beamclock-doctor"),
+                os.environ.get("BEAMCLOCK_DEBS", "").split()))
+DEB = DEBS.get("beamclock", "")
 APP_ID = "com.korvel.beamclock"
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
 
+def files_of(deb):
+    listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True,
+                             check=True).stdout
+    return {line.split()[-1].lstrip(".") for line in listing.splitlines()
+            if not line.startswith("d")}
+
+
+def control_of(deb):
+    return subprocess.run(["dpkg-deb", "-f", deb], capture_output=True, text=True,
+                          check=True).stdout
+
+
 class Contents(unittest.TestCase):
-    def test_the_package_holds_the_program_and_its_desktop_files_and_nothing_else(self):
-        listing = subprocess.run(["dpkg-deb", "-c", DEB], capture_output=True, text=True,
-                                 check=True).stdout
-        files = {line.split()[-1].lstrip(".") for line in listing.splitlines()
-                 if not line.startswith("d")}
+    def test_each_package_holds_its_own_files_and_nothing_else(self):
+        docs = lambda package: {f"/usr/share/doc/{package}/copyright",  # noqa: E731
+                                f"/usr/share/doc/{package}/changelog.gz"}
         expected = {
-            "/usr/bin/beamclock",
-            "/usr/bin/beamclock-doctor",
-            "/usr/share/man/man1/beamclock-doctor.1.gz",
-            f"/usr/share/applications/{APP_ID}.desktop",
-            f"/usr/share/metainfo/{APP_ID}.metainfo.xml",
-            f"/etc/xdg/autostart/{APP_ID}.desktop",
-            "/usr/lib/systemd/system/beamclock.service",
-            "/usr/share/man/man1/beamclock.1.gz",
-            "/usr/share/doc/beamclock/copyright",
-            "/usr/share/doc/beamclock/changelog.gz",
-        } | {f"/usr/share/icons/hicolor/{n}x{n}/apps/{APP_ID}.png" for n in ICON_SIZES}
-        self.assertEqual(files, expected)
+            "beamclock": {
+                "/usr/bin/beamclock",
+                f"/usr/share/applications/{APP_ID}.desktop",
+                f"/usr/share/metainfo/{APP_ID}.metainfo.xml",
+                f"/etc/xdg/autostart/{APP_ID}.desktop",
+                "/usr/share/man/man1/beamclock.1.gz",
+            } | {f"/usr/share/icons/hicolor/{n}x{n}/apps/{APP_ID}.png" for n in ICON_SIZES},
+            "beamclockd": {
+                "/usr/sbin/beamclockd",
+                "/usr/lib/systemd/system/beamclockd.service",
+                "/usr/share/man/man8/beamclockd.8.gz",
+            },
+            "beamclock-doctor": {
+                "/usr/bin/beamclock-doctor",
+                "/usr/share/man/man1/beamclock-doctor.1.gz",
+            },
+        }
+        for package, deb in DEBS.items():
+            with self.subTest(package=package):
+                self.assertEqual(files_of(deb), expected[package] | docs(package))
 
     def test_control_fields(self):
-        control = subprocess.run(["dpkg-deb", "-f", DEB], capture_output=True, text=True,
-                                 check=True).stdout
-        self.assertIn("Section: utils", control)
-        self.assertIn("libqt6serialport6", control)  # computed by dpkg-shlibdeps
-        self.assertNotIn("-dev", control)
+        program, service, doctor = (control_of(DEBS[name]) for name in DEBS)
+        for control in (program, service, doctor):
+            self.assertNotIn("-dev", control)
+        self.assertIn("Section: utils", program)
+        self.assertIn("libqt6widgets6", program)  # computed by dpkg-shlibdeps
+        self.assertIn("libqt6serialport6", service)
+        self.assertNotIn("libqt6gui6", service)
+        self.assertNotIn("libqt6", doctor)
+        for control in (program, service):
+            self.assertIn("Recommends: beamclock-doctor", control)
+        # 1.0.2 was one package: the doctor takes its files over, the service its place.
+        self.assertIn("Replaces: beamclock (<< 1.0.2-1)", doctor)
+        self.assertIn("Breaks: beamclock (<< 1.0.2-1)", service)
+        self.assertIn("Version: 1.0.2-1", program)
 
 
 class InstalledForAUser(unittest.TestCase):
@@ -117,27 +147,30 @@ class InstalledForAUser(unittest.TestCase):
         self.assertIn("[Ports]", self.copy_text())
         self.assertIn(f"COM3={self.line.device}", self.copy_text())
 
-    def test_as_the_service_it_reads_etc_and_writes_nothing(self):
-        # What beamclock.service sets up: offscreen, XDG_CONFIG_HOME=/etc, a file there that
-        # only the administrator may write.
+    def test_the_service_reads_its_file_and_writes_nothing(self):
+        # What beamclockd.service sets up: no display, a file in /etc/beamclock that only the
+        # administrator may write, the program from its own package.
+        subprocess.run(["dpkg-deb", "-x", DEBS["beamclockd"], self.root], check=True)
         etc = tempfile.mkdtemp(prefix="beamclock-etc-")
         self.addCleanup(shutil.rmtree, etc, True)
         os.chmod(etc, 0o755)
-        os.makedirs(os.path.join(etc, "beamclock"))
-        service_file = os.path.join(etc, "beamclock", "Skyfix.ini")
+        service_file = os.path.join(etc, "Skyfix.ini")
         administrator = self.admin_file.replace(b"COMPORT=None", b"COMPORT=+COM3")
         with open(service_file, "wb") as file:
             file.write(administrator)
-        env = {"PATH": os.environ["PATH"], "QT_QPA_PLATFORM": "offscreen", "TZ": os.environ["TZ"],
-               "XDG_CONFIG_HOME": etc, "HOME": "/"}
-        process = self.spawn(env)
+        env = {"PATH": os.environ["PATH"], "TZ": os.environ["TZ"]}
+        process = subprocess.Popen(
+            ["setpriv", f"--reuid={self.user.pw_uid}", f"--regid={self.user.pw_gid}",
+             "--clear-groups", os.path.join(self.root, "usr", "sbin", "beamclockd"),
+             "--settings", service_file],
+            env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
         self.assertGreaterEqual(len(self.line.packets(4.5)), 1)
         process.terminate()  # systemctl stop
         self.assertEqual(process.wait(timeout=10), 0)
         with open(service_file, "rb") as file:
             self.assertEqual(file.read(), administrator)
-        self.assertEqual(os.listdir(os.path.join(etc, "beamclock")), ["Skyfix.ini"])
+        self.assertEqual(os.listdir(etc), ["Skyfix.ini"])
 
 
 def dpkg(*arguments):
@@ -186,6 +219,21 @@ class InstalledByDpkgAndRunAsRoot(unittest.TestCase):
         for path in ("/usr/bin/beamclock", "/usr/bin/Skyfix.ini",
                      f"/etc/xdg/autostart/{APP_ID}.desktop"):
             self.assertFalse(os.path.exists(path), path)
+
+
+    def test_purging_the_service_leaves_no_link(self):
+        # An administrator enabled the unit (systemctl enable does what deb-systemd-helper
+        # does, on a machine without a running systemd too); purge takes the link away.
+        result = dpkg("-i", DEBS["beamclock-doctor"], DEBS["beamclockd"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.addCleanup(dpkg, "--purge", "beamclockd", "beamclock-doctor")
+        link = "/etc/systemd/system/multi-user.target.wants/beamclockd.service"
+        subprocess.run(["deb-systemd-helper", "enable", "beamclockd.service"], check=True)
+        self.assertTrue(os.path.islink(link))
+        self.assertEqual(dpkg("--remove", "beamclockd").returncode, 0)
+        self.assertEqual(dpkg("--purge", "beamclockd").returncode, 0)
+        self.assertFalse(os.path.lexists(link))
+        self.assertFalse(os.path.exists("/usr/sbin/beamclockd"))
 
 
 if __name__ == "__main__":

@@ -1,0 +1,55 @@
+#include "service/clock_service.h"
+
+#include "log/event_log.h"
+#include "serial/port_selection.h"
+#include "settings/settings_location.h"
+
+namespace {
+
+// As the window's load: a step that fails is skipped and the next one runs.
+template <typename Step>
+void ContinueOnError(Step&& step) {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
+}  // namespace
+
+ClockService::ClockService(const PcClock& clock, SerialPort& device,
+                           std::filesystem::path settingsFile, std::string version)
+    : settingsFile_(std::move(settingsFile)),
+      version_(std::move(version)),
+      port_(device),
+      tick_(clock, port_, [](const std::string&) {}),
+      timeReference_(tick_.utcMode, settingsFile_) {
+    timeReference_.savesChoice = false;
+    tick_.beforeEvenSecond = [this] { port_.Reopen(); };
+    SendUDP.OnTimeout([this] { tick_.TransmitTick(); });
+}
+
+void ClockService::RestoreAndOpen() {
+    ContinueOnError([this] { portText_ = RestoreSavedPort(port_, settingsFile_); });
+    ContinueOnError([this] { OpenRestoredPort(portText_, port_); });
+    ContinueOnError([this] { timeReference_.Restore(); });
+}
+
+void ClockService::Load() {
+    RestoreAndOpen();
+    SettingsLocation where = LocateSettings(settingsFile_);
+    Log().Started(version_, where.read, Describe(where.why), portText_, utc());
+    SendUDP.Start();
+}
+
+void ClockService::Reload() {
+    // Closing ends the old choice; the restore makes the file's choice the new one.
+    port_.Close();
+    RestoreAndOpen();
+    Log().PortChosen(portText_);
+    Log().TimeChosen(utc());
+}
+
+void ClockService::Stop() {
+    port_.Close();
+}

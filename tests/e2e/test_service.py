@@ -1,0 +1,101 @@
+"""beamclockd, the program without a window, as an administrator runs it: a settings file of
+their own, a device that comes and goes, a change of port and mode read on SIGHUP, and a stop.
+These tests read the wall clock: packets must leave within the first tenth of their second."""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from session import ZONE, SerialLine, named_instant, ports_section, wait_until
+from test_keep_set import wait_for_phase
+
+SERVICE = os.environ.get("BEAMCLOCKD", "build-dev/bin/beamclockd")
+
+
+class Service(unittest.TestCase):
+    def setUp(self):
+        self.place = tempfile.mkdtemp(prefix="beamclockd-")
+        self.addCleanup(shutil.rmtree, self.place, True)
+        self.link = os.path.join(self.place, "emitter")  # as a /dev/serial/by-id link
+        self.lines = []
+        self.settings = os.path.join(self.place, "Skyfix.ini")
+
+    def tearDown(self):
+        for line in self.lines:
+            line.close()
+
+    def plug(self):
+        line = SerialLine()
+        self.lines.append(line)
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        os.symlink(line.device, self.link)
+        return line
+
+    def write_settings(self, text):
+        with open(self.settings, "wb") as file:
+            file.write(text.encode())
+        return text.encode()
+
+    def assertOnTheirSeconds(self, packets, utc):
+        self.assertTrue(packets, "no packets")
+        for arrived, packet in packets:
+            named = named_instant(packet, utc)
+            self.assertEqual(named % 2, 0, packet)
+            self.assertTrue(0 <= arrived - named < 0.1, (arrived - named, packet, utc))
+
+    def test_a_box_beside_the_clock(self):
+        line = self.plug()
+        other = SerialLine()
+        self.lines.append(other)
+        # COM3 through a link, COM5 a device; no UTC/LOCAL keys, which the window would add.
+        ports = ports_section(self.link).replace("COM5=/nonexistent/serial5",
+                                                 f"COM5={other.device}")
+        written = self.write_settings(f"[SerialSync]\nCOMPORT=+COM3\n\n{ports}")
+        process = subprocess.Popen([SERVICE, "--settings", self.settings],
+                                   env=dict(os.environ, TZ=ZONE), stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, text=True)
+        self.addCleanup(process.stdout.close)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+
+        self.assertOnTheirSeconds(line.packets(4.5), utc=False)
+
+        line.close()  # unplugged, then plugged back under the same link
+        time.sleep(2.5)
+        line = self.plug()
+        self.assertTrue(line.packets(4.5), "nothing after the device came back")
+
+        # Mid even second, just after a packet: the next even second is the new port's.
+        written = self.write_settings(
+            f"[SerialSync]\nCOMPORT=+COM5\nTIMEUTC=True\nTIMELOCAL=False\n\n{ports}")
+        wait_for_phase(0.3, 0.6)
+        line.drain()
+        process.send_signal(signal.SIGHUP)
+        hup = time.time()
+        moved = other.packets(4.5)
+        self.assertOnTheirSeconds(moved, utc=True)
+        self.assertLess(moved[0][0] - hup, 1.8, "an even second was missed")
+        self.assertEqual(line.packets(0.1), [], "the old port still had packets")
+
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(process.wait(timeout=10), 0)
+        self.assertEqual(other.packets(2.5), [])
+        with open(self.settings, "rb") as file:
+            self.assertEqual(file.read(), written)
+        self.assertEqual(sorted(os.listdir(self.place)), ["Skyfix.ini", "emitter"])
+
+    def test_usage(self):
+        for argument in ("--help", "--version"):
+            result = subprocess.run([SERVICE, argument], capture_output=True, text=True,
+                                    timeout=10)
+            self.assertEqual(result.returncode, 0)
+            self.assertIn("beamclockd", result.stdout)
+        self.assertEqual(subprocess.run([SERVICE, "--bogus"], capture_output=True,
+                                        timeout=10).returncode, 2)
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
