@@ -1,27 +1,12 @@
 #include "clock/pc_clock.h"
 
-#include <chrono>
 #include <cstdio>
-#include <ctime>
 
-namespace {
-
-std::tm LocalTime(std::time_t instant) {
-    std::tm fields{};
-#ifdef _WIN32
-    _tzset();
-    localtime_s(&fields, &instant);
-#else
-    tzset();  // picks up a zone the user changed while we run
-    localtime_r(&instant, &fields);
-#endif
-    return fields;
-}
-
-}  // namespace
+#include "clock/wall_clock.h"
 
 PcClockReading ReadingAt(std::int64_t unixSeconds, int millisecond) {
-    std::tm local = LocalTime(static_cast<std::time_t>(unixSeconds));
+    FollowZoneChanges();  // picks up a zone the user changed while we run
+    std::tm local = LocalFields(unixSeconds);
     char timeText[32];
     char dateText[32];
     // Fixed forms, never the user's regional settings.
@@ -33,13 +18,6 @@ PcClockReading ReadingAt(std::int64_t unixSeconds, int millisecond) {
 }
 
 PcClockReading SystemPcClock::Read() const {
-    using namespace std::chrono;
-    auto sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-    auto seconds = sinceEpoch / 1000;
-    auto millis = sinceEpoch % 1000;
-    if (millis < 0) {  // before 1970: keep the fraction positive
-        millis += 1000;
-        seconds -= 1;
-    }
-    return ReadingAt(seconds, static_cast<int>(millis));
+    WallTime now = WallClockNow();
+    return ReadingAt(now.seconds, static_cast<int>(now.nanoseconds / 1'000'000));
 }

@@ -8,14 +8,19 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <cwctype>
+#include <vector>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <thread>
 #endif
 
@@ -34,6 +39,48 @@ std::uint64_t NameHash(const std::string& text) {
 
 }  // namespace
 
+#ifndef _WIN32
+
+// Without a runtime directory (su, ssh, cron, no logind) the lock goes to ~/.cache/beamclock:
+// the user's own, made 0700, and the XDG place for what may vanish at any time, which a lock
+// of a copy that has ended is. A shared temporary folder would let anyone make the file first.
+fs::path LockFolder() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && fs::path(runtime).is_absolute()) {
+        return fs::path(runtime);
+    }
+    fs::path cache;
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    const char* home = std::getenv("HOME");
+    if (xdg != nullptr && fs::path(xdg).is_absolute()) {
+        cache = xdg;
+    } else if (home != nullptr && fs::path(home).is_absolute()) {
+        cache = fs::path(home) / ".cache";
+    } else {
+        return {};
+    }
+    std::error_code error;
+    fs::create_directories(cache, error);
+    fs::path folder = cache / "beamclock";
+    ::mkdir(folder.c_str(), 0700);
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::geteuid() || (status.st_mode & 022) != 0) {
+        return {};  // not ours alone: no lock rather than one others can take
+    }
+    return folder;
+}
+
+#else
+
+// The name alone counts on Windows: the mutex and the shared memory live in the session.
+fs::path LockFolder() {
+    std::error_code error;
+    return fs::temp_directory_path(error);
+}
+
+#endif
+
 fs::path InstanceLockPath(const fs::path& settingsFile) {
     std::error_code error;
     fs::path absolute = fs::weakly_canonical(settingsFile, error);
@@ -43,16 +90,8 @@ fs::path InstanceLockPath(const fs::path& settingsFile) {
     char hash[17];
     std::snprintf(hash, sizeof hash, "%016llx",
                   static_cast<unsigned long long>(NameHash(absolute.string())));
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && *runtime != '\0') {
-        return fs::path(runtime) / ("beamclock-" + std::string(hash) + ".lock");
-    }
-#ifndef _WIN32
-    std::string user = std::to_string(::getuid());
-#else
-    std::string user = "user";
-#endif
-    return fs::temp_directory_path(error) / ("beamclock-" + user + "-" + hash + ".lock");
+    fs::path folder = LockFolder();
+    return folder.empty() ? folder : folder / ("beamclock-" + std::string(hash) + ".lock");
 }
 
 #ifndef _WIN32
@@ -73,7 +112,31 @@ pid_t HolderOf(int fd) {
     return 0;
 }
 
+std::string FirstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+std::string UidLine(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Uid:", 0) == 0) {
+            return line;
+        }
+    }
+    return {};
+}
+
 }  // namespace
+
+bool IsOwnProgram(pid_t pid) {
+    std::string comm = FirstLine("/proc/" + std::to_string(pid) + "/comm");
+    std::string uid = UidLine(pid);
+    std::string expected = "Uid:\t" + std::to_string(::getuid()) + "\t";
+    return !comm.empty() && comm == FirstLine("/proc/self/comm") && uid.rfind(expected, 0) == 0;
+}
 
 SingleInstance::~SingleInstance() {
     if (fd_ >= 0) {
@@ -83,18 +146,26 @@ SingleInstance::~SingleInstance() {
 
 bool SingleInstance::Claim(const fs::path& settingsFile) {
     fs::path lock = InstanceLockPath(settingsFile);
-    int fd = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    int fd =
+        lock.empty() ? -1 : ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return true;  // no lock to be had: run, as the program always did
     }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != ::geteuid()) {
+        ::close(fd);
+        return true;  // someone else's file: no lock of ours, so run
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         bool held = errno == EWOULDBLOCK;
-        if (held) {
-            if (pid_t holder = HolderOf(fd); holder > 0) {
-                ::kill(holder, SIGUSR1);
-            }
-        }
+        pid_t holder = held ? HolderOf(fd) : 0;
         ::close(fd);
+        if (holder > 0 && !IsOwnProgram(holder)) {
+            return true;  // held, but not by a Beamclock of ours: nothing to defer to
+        }
+        if (holder > 0) {
+            ::kill(holder, SIGUSR1);  // SIGUSR1 ends a process that does not expect it
+        }
         return !held;
     }
     std::string pid = std::to_string(::getpid()) + "\n";
@@ -130,7 +201,57 @@ void AskToShow(DWORD holder) {
         reinterpret_cast<LPARAM>(&target));
 }
 
+// The user a process runs as, as its token says; empty when it cannot be asked.
+std::vector<unsigned char> UserOf(HANDLE process) {
+    std::vector<unsigned char> sid;
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return sid;
+    }
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (size > 0 && ::GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
+        PSID user = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+        sid.assign(static_cast<unsigned char*>(user),
+                   static_cast<unsigned char*>(user) + ::GetLengthSid(user));
+    }
+    ::CloseHandle(token);
+    return sid;
+}
+
+std::wstring ImageName(HANDLE process) {
+    wchar_t path[MAX_PATH * 2];
+    DWORD size = MAX_PATH * 2;
+    if (!::QueryFullProcessImageNameW(process, 0, path, &size)) {
+        return {};
+    }
+    std::wstring name = fs::path(std::wstring(path, size)).filename().wstring();
+    for (wchar_t& c : name) {
+        c = static_cast<wchar_t>(::towlower(c));
+    }
+    return name;
+}
+
 }  // namespace
+
+bool IsOwnProgram(DWORD processId) {
+    DWORD session = 0;
+    DWORD ownSession = 0;
+    if (!::ProcessIdToSessionId(processId, &session) ||
+        !::ProcessIdToSessionId(::GetCurrentProcessId(), &ownSession) || session != ownSession) {
+        return false;
+    }
+    HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == nullptr) {
+        return false;
+    }
+    std::wstring name = ImageName(process);
+    std::vector<unsigned char> user = UserOf(process);
+    ::CloseHandle(process);
+    return !name.empty() && name == ImageName(::GetCurrentProcess()) && !user.empty() &&
+           user == UserOf(::GetCurrentProcess());
+}
 
 SingleInstance::~SingleInstance() {
     if (holderId_ != nullptr) {
@@ -155,7 +276,8 @@ bool SingleInstance::Claim(const fs::path& settingsFile) {
             ? static_cast<DWORD*>(::MapViewOfFile(shared, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(DWORD)))
             : nullptr;
     if (held) {
-        if (id != nullptr && *id != 0) {
+        // Anyone in the session could have made the memory: ask only a Beamclock of ours.
+        if (id != nullptr && *id != 0 && IsOwnProgram(*id)) {
             AskToShow(*id);
         }
     } else if (id != nullptr) {

@@ -3,9 +3,9 @@
 #include <filesystem>
 
 // One running copy of the program per settings file and user. The first copy holds an flock on
-// a file in the user's runtime directory named after the settings file (on Windows a named
-// mutex); the system lets go of it when the copy ends, however it ends, so a crashed or killed
-// copy never blocks a start.
+// a file of the user's own, in a folder of the user's own, named after the settings file (on
+// Windows a named mutex in the session); the system lets go of it when the copy ends, however it
+// ends, so a crashed or killed copy never blocks a start.
 class SingleInstance {
   public:
     SingleInstance() = default;
@@ -30,6 +30,14 @@ class SingleInstance {
 // The window message a second start posts to the running copy's windows on Windows.
 inline constexpr const wchar_t* kShowMessageName = L"com.korvel.beamclock.show";
 
-// Where the lock for a settings file lives: $XDG_RUNTIME_DIR, or the temporary directory with
-// the user's id in the name.
+// Where the lock for a settings file lives: $XDG_RUNTIME_DIR, else ~/.cache/beamclock (made
+// 0700); empty when neither is the user's alone.
 std::filesystem::path InstanceLockPath(const std::filesystem::path& settingsFile);
+
+// Whether a process is a Beamclock of this user (and on Windows of this session): the only kind
+// a second start asks to show itself.
+#ifdef _WIN32
+bool IsOwnProgram(unsigned long processId);
+#else
+bool IsOwnProgram(int pid);
+#endif

@@ -8,25 +8,20 @@
 #include <filesystem>
 #include <fstream>
 
+#include "clock/wall_clock.h"
+
 #ifdef __linux__
 #include <sys/timex.h>
 #endif
 
 namespace {
 
-std::tm Local(std::int64_t instant) {
-    std::time_t t = static_cast<std::time_t>(instant);
-    std::tm fields{};
-    ::localtime_r(&t, &fields);
-    return fields;
-}
-
 long Offset(std::int64_t instant) {
-    return Local(instant).tm_gmtoff;
+    return LocalFields(instant).tm_gmtoff;
 }
 
 std::string LocalText(std::int64_t instant) {
-    std::tm fields = Local(instant);
+    std::tm fields = LocalFields(instant);
     char text[64];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
     return text;
@@ -75,7 +70,7 @@ void CheckSynchronisation(Report& report) {
 }  // namespace
 
 std::string OffsetText(std::int64_t instant) {
-    std::tm fields = Local(instant);
+    std::tm fields = LocalFields(instant);
     long offset = fields.tm_gmtoff;
     char text[64];
     std::snprintf(text, sizeof text, "UTC%c%02ld:%02ld (%s)", offset < 0 ? '-' : '+',
@@ -106,8 +101,8 @@ void CheckClock(Report& report) {
 #ifdef __linux__
     CheckSynchronisation(report);
 #endif
-    std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
-    ::tzset();
+    std::int64_t now = WallClockNow().seconds;
+    FollowZoneChanges();
     report.Add("clock", "time zone", Level::Ok,
                ZoneName() + ", now " + OffsetText(now) + ", local time " + LocalText(now));
     if (std::int64_t change = NextOffsetChange(now)) {

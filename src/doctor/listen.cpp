@@ -14,14 +14,14 @@
 #include <map>
 
 #include "clock/packet.h"
+#include "clock/wall_clock.h"
 #include "doctor/report.h"
 
 namespace {
 
 double WallSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+    WallTime now = WallClockNow();
+    return static_cast<double>(now.seconds) + static_cast<double>(now.nanoseconds) / 1e9;
 }
 
 std::string Printable(const std::string& bytes) {
@@ -39,9 +39,8 @@ std::string Printable(const std::string& bytes) {
 }
 
 std::string ClockText(double instant) {
-    std::time_t whole = static_cast<std::time_t>(std::floor(instant));
-    std::tm fields{};
-    ::localtime_r(&whole, &fields);
+    auto whole = static_cast<std::int64_t>(std::floor(instant));
+    std::tm fields = LocalFields(whole);
     char text[48];
     std::strftime(text, sizeof text, "%H:%M:%S", &fields);
     char millis[8];

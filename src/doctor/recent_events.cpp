@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "log/log_file.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -19,19 +21,6 @@ namespace {
 constexpr const char* kSection = "recent events";
 
 }  // namespace
-
-// The log room's own function for this place is to replace this one once it is on main.
-fs::path DesktopLogFile() {
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state != nullptr && fs::path(state).is_absolute()) {
-        return fs::path(state) / "beamclock" / "beamclock.log";
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && fs::path(home).is_absolute()) {
-        return fs::path(home) / ".local" / "state" / "beamclock" / "beamclock.log";
-    }
-    return {};
-}
 
 std::vector<std::string> LastLines(std::istream& in, std::size_t count) {
     std::deque<std::string> last;
@@ -103,7 +92,7 @@ JournalReading ReadJournal(const std::string& unit, bool mayReadAll) {
 }
 
 void AddDesktopEvents(Report& report) {
-    fs::path log = DesktopLogFile();
+    fs::path log = LogFilePath();
     std::ifstream in(log);
     if (log.empty() || !in) {
         report.Add(kSection, "log", Level::Note,
@@ -115,7 +104,9 @@ void AddDesktopEvents(Report& report) {
     }
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
     report.Add(kSection, "log", Level::Ok,
-               "the last " + std::to_string(lines.size()) + " lines of " + log.string());
+               lines.empty()
+                   ? log.string() + " is empty"
+                   : "the last " + std::to_string(lines.size()) + " lines of " + log.string());
     report.SetEvents(std::move(lines));
 }
 
@@ -125,8 +116,9 @@ void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report) 
         report.Add(kSection, "journal", Level::Note, reading.why);
         return;
     }
-    report.Add(
-        kSection, "journal", Level::Ok,
-        "the last " + std::to_string(reading.lines.size()) + " lines of journalctl -u " + unit);
+    report.Add(kSection, "journal", Level::Ok,
+               reading.lines.empty() ? "no lines from " + unit + " in the journal"
+                                     : "the last " + std::to_string(reading.lines.size()) +
+                                           " lines of journalctl -u " + unit);
     report.SetEvents(std::move(reading.lines));
 }

@@ -9,10 +9,6 @@
 
 inline constexpr std::size_t kRecentEvents = 10;
 
-// The log the desktop program writes on this account: $XDG_STATE_HOME/beamclock/beamclock.log,
-// by default ~/.local/state/beamclock/beamclock.log. Empty when neither variable is set.
-std::filesystem::path DesktopLogFile();
-
 // The last count lines of what the stream holds, read through once.
 std::vector<std::string> LastLines(std::istream& in, std::size_t count);
 

@@ -21,6 +21,7 @@ class Report {
     // The last lines of the log or the journal, shown as they are after the findings.
     void SetEvents(std::vector<std::string> lines) { events_ = std::move(lines); }
     const std::vector<Finding>& findings() const { return findings_; }
+    const std::vector<std::string>& events() const { return events_; }
 
     // For people: a heading a section, a line a finding.
     std::string AsText() const;

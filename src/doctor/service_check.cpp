@@ -53,17 +53,28 @@ void CheckUnit(const UnitState& unit, Report& report) {
         report.Add(kSection, kServiceUnit, Level::Problem,
                    "not installed: the package beamclockd brings it");
     } else {
-        Level level = unit.active ? Level::Ok : Level::Problem;
-        std::string text = unit.words;
-        text += unit.active ? ""
-                            : "; it does not run, so it sets nothing: systemctl start " +
-                                  std::string(kServiceUnit);
-        text += unit.enabled ? ""
-                             : "; not enabled, so it does not start at boot: systemctl "
-                               "enable " +
-                                   std::string(kServiceUnit);
-        report.Add(kSection, kServiceUnit, unit.active && !unit.enabled ? Level::Note : level,
-                   text);
+        std::string unitName = kServiceUnit;
+        if (!unit.active && !unit.enabled) {
+            report.Add(kSection, kServiceUnit, Level::Problem,
+                       unit.words +
+                           "; it does not run and does not start at boot: sudo "
+                           "systemctl enable --now " +
+                           unitName);
+        } else if (!unit.active) {
+            report.Add(kSection, kServiceUnit, Level::Problem,
+                       unit.words +
+                           "; it does not run, so it sets nothing (see its recent "
+                           "events): sudo systemctl start " +
+                           unitName);
+        } else if (!unit.enabled) {
+            report.Add(kSection, kServiceUnit, Level::Note,
+                       unit.words +
+                           "; it runs, but does not start at boot: sudo systemctl "
+                           "enable " +
+                           unitName);
+        } else {
+            report.Add(kSection, kServiceUnit, Level::Ok, unit.words);
+        }
     }
 }
 

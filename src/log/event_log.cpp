@@ -1,7 +1,6 @@
 #include "log/event_log.h"
 
-#include <chrono>
-
+#include "clock/wall_clock.h"
 #include "serial/device_probe.h"
 
 namespace {
@@ -49,8 +48,7 @@ std::string ProbeReason(const DeviceProbe& probe) {
 EventLog::EventLog(WallMilliseconds now) : now_(std::move(now)) {}
 
 std::int64_t EventLog::SystemMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+    return WallClockMilliseconds();
 }
 
 void EventLog::Say(Priority priority, const std::string& text) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "clock/wall_clock.h"
+
 namespace {
 
 const char* Word(Priority priority) {
@@ -27,13 +29,7 @@ std::string LocalTimestamp(std::int64_t unixMilliseconds) {
         seconds -= 1;
         millisecond += 1000;
     }
-    std::time_t time = static_cast<std::time_t>(seconds);
-    std::tm local{};
-#ifdef _WIN32
-    ::localtime_s(&local, &time);
-#else
-    ::localtime_r(&time, &local);
-#endif
+    std::tm local = LocalFields(seconds);
     char text[40];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", local.tm_year + 1900,
                   local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,

@@ -29,9 +29,9 @@ fs::path FollowLinks(fs::path file) {
     return file;
 }
 
+#ifndef _WIN32
 namespace {
 
-#ifndef _WIN32
 bool WriteAll(int fd, std::string_view content) {
     while (!content.empty()) {
         ssize_t written = ::write(fd, content.data(), content.size());

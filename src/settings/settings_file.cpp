@@ -31,6 +31,5 @@ std::string ReadIniValue(std::string_view section, std::string_view key,
 bool WriteIniValue(std::string_view section, std::string_view key, std::string_view value,
                    const std::filesystem::path& file) {
     std::filesystem::path target = PrepareSettingsWrite(file);
-    return !target.empty() &&
-           WriteProfileString(target, section, WithCase(key, UpperAscii), value);
+    return !target.empty() && WriteProfileString(target, section, WithCase(key, UpperAscii), value);
 }

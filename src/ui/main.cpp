@@ -73,7 +73,9 @@ int main(int argc, char* argv[]) {
     // Before the claim: a second start may ask this copy to show itself as soon as it holds it.
     SystemRequests requests([&window] { window.close(); }, [&window] { window.ShowOnRequest(); });
     SingleInstance instance;
-    if (!instance.Claim(settingsFile)) {
+    // Named after the file really read and written: two installs that share one per-user file
+    // are one copy.
+    if (!instance.Claim(LocateSettings(settingsFile).Used())) {
         std::fputs("beamclock: already running with these settings; showing that window\n", stderr);
         return 0;
     }

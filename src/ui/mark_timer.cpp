@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "clock/tick_schedule.h"
+#include "clock/wall_clock.h"
 
 #ifdef __linux__
 #include <sys/timerfd.h>
@@ -27,21 +28,14 @@
 
 namespace {
 
-[[maybe_unused]] std::int64_t WallClockMilliseconds() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 // The wall clock less a clock that only runs on: it moves when the wall clock is set, and
 // by as much. On Linux the second one counts a suspend too, so a resume is not a clock set.
 [[maybe_unused]] std::int64_t WallMinusSteadyMilliseconds() {
 #ifdef __linux__
-    timespec wall{};
+    WallTime wall = WallClockNow();
     timespec boot{};
-    ::clock_gettime(CLOCK_REALTIME, &wall);
     ::clock_gettime(CLOCK_BOOTTIME, &boot);
-    return (std::int64_t{wall.tv_sec} - boot.tv_sec) * 1000 +
-           (wall.tv_nsec - boot.tv_nsec) / 1'000'000;
+    return (wall.seconds - boot.tv_sec) * 1000 + (wall.nanoseconds - boot.tv_nsec) / 1'000'000;
 #else
     using namespace std::chrono;
     return WallClockMilliseconds() -
@@ -190,11 +184,9 @@ void MarkTimer::Arm() {
     wallMinusSteady_ = WallMinusSteadyMilliseconds();
 #ifdef __linux__
     if (timerFd_ >= 0) {
-        timespec now{};
-        ::clock_gettime(CLOCK_REALTIME, &now);
+        WallTime now = WallClockNow();
         constexpr std::int64_t kPeriodNs = std::int64_t{kTickPeriodMs} * 1'000'000;
-        std::int64_t next =
-            NextMark(std::int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec, kPeriodNs);
+        std::int64_t next = NextMark(now.seconds * 1'000'000'000 + now.nanoseconds, kPeriodNs);
         itimerspec when{};
         when.it_value.tv_sec = static_cast<time_t>(next / 1'000'000'000);
         when.it_value.tv_nsec = static_cast<long>(next % 1'000'000'000);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "log/event_log.h"
 #include "support/fake_clock.h"
 #include "support/recording_port.h"
 #include "support/time_zone.h"
@@ -120,4 +121,27 @@ TEST_F(TransmitTickTest, TheLastTickOfEachOddSecondRunsTheHookBeforeTheEvenSecon
     tick.beforeEvenSecond = [&] { seen.push_back(clock.Read().timeText); };
     RunFor(4'000);  // 00.050 to 03.950, ten ticks a second
     EXPECT_EQ(seen, (std::vector<std::string>{"14:05:01", "14:05:03"}));
+}
+
+TEST_F(TransmitTickTest, EvenSecondsATickCameTooLateForAreLoggedOnceEach) {
+    std::vector<std::string> logged;
+    Log().SetOutput(
+        [&logged](Priority, std::string_view text, std::int64_t) { logged.emplace_back(text); });
+    port.open = true;
+    RunFor(3000);  // on time: nothing to say
+    EXPECT_TRUE(logged.empty());
+    clock.Advance(4800);  // stopped from 3.050 to 7.850 s: the ticks for 4 and 6 s never came
+    RunFor(1000);
+    clock.Advance(1250);  // no tick from 8.750 to 10.100 s: too late for 10 s by a hair
+    RunFor(100);
+    tick.ClockWasSet();
+    clock.Advance(60'000);  // a clock set forward is no late tick
+    RunFor(1000);
+    Log().SetOutput({});
+    EXPECT_EQ(logged, (std::vector<std::string>{
+                          "2 even seconds not sent, late: the tick came 3.850 s late (a suspend or "
+                          "a stopped process?)",
+                          "1 even second not sent, late: the tick came 0.100 s late (a suspend or "
+                          "a stopped process?)",
+                      }));
 }

@@ -189,6 +189,9 @@ class Program:
         # Where a per-user copy of the settings goes when the directory cannot be written.
         self.config_home = tempfile.mkdtemp(prefix="beamclock-config-")
         self.per_user_file = os.path.join(self.config_home, "beamclock", "Skyfix.ini")
+        # The log goes here, never into the home of whoever runs the tests.
+        self.state_home = tempfile.mkdtemp(prefix="beamclock-state-")
+        self.log_file = os.path.join(self.state_home, "beamclock", "beamclock.log")
         self.executable = os.path.join(self.directory, "beamclock")
         shutil.copy2(PROGRAM, self.executable)
         self.settings_file = os.path.join(self.directory, "Skyfix.ini")
@@ -197,10 +200,11 @@ class Program:
                 file.write(settings.encode("latin-1") if isinstance(settings, str) else settings)
         self.process = None
 
-    def start(self, env):
-        env = dict(env, TZ=ZONE, XDG_CONFIG_HOME=self.config_home)
+    def start(self, env, stderr=subprocess.STDOUT):
+        env = dict(env, TZ=ZONE, XDG_CONFIG_HOME=self.config_home,
+                   XDG_STATE_HOME=self.state_home)
         self.process = subprocess.Popen([self.executable], env=env, stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT, text=True)
+                                        stderr=stderr, text=True)
 
     def wait(self, timeout=10):
         return self.process.wait(timeout=timeout)
@@ -231,6 +235,7 @@ class Program:
             self.process.stdout.close()
         shutil.rmtree(self.directory, ignore_errors=True)
         shutil.rmtree(self.config_home, ignore_errors=True)
+        shutil.rmtree(self.state_home, ignore_errors=True)
 
     def output(self):
         """What the program printed, once it has ended."""

@@ -8,6 +8,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+from pathlib import Path
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "e2e"))
 from session import SerialLine, XSession, wait_until  # noqa: E402
@@ -86,9 +87,8 @@ class Installer(unittest.TestCase):
         self.assertTrue(os.path.isfile(shortcut), shortcut)
 
         # The log-in: the program as the Run value names it, the emitter chosen.
-        ini = os.path.join(installed, "Skyfix.ini")
-        with open(ini, "wb") as file:
-            file.write(SETTINGS)
+        ini = Path(installed, "Skyfix.ini")
+        ini.write_bytes(SETTINGS)
         old = subprocess.Popen(["wine", run.strip('"')], env=self.env, stdin=subprocess.DEVNULL,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: old.poll() is None and old.kill())
@@ -99,21 +99,17 @@ class Installer(unittest.TestCase):
         old_icons = set(tray_icons(self.session))
         exe = os.path.join(installed, "beamclock.exe")
         written = os.stat(exe).st_ctime_ns
-        readme = os.path.join(installed, "README.txt")
-        with open(readme, "rb") as file:
-            shipped = file.read()
-        with open(readme, "ab") as file:
-            file.write(b"edited\r\n")
+        readme = Path(installed, "README.txt")
+        shipped = readme.read_bytes()
+        readme.write_bytes(shipped + b"edited\r\n")
         code, said = self.wine(SETUP, "/S")
         self.assertEqual(code, 0, said)
         self.assertEqual(old.wait(timeout=20), 0, "the old copy was not closed as asked")
         self.assertTrue(wait_until(lambda: not old_icons & set(tray_icons(self.session)), 10),
                         "the old copy's tray icon lingers")
         self.assertGreater(os.stat(exe).st_ctime_ns, written, "beamclock.exe not replaced")
-        with open(readme, "rb") as file:
-            self.assertEqual(file.read(), shipped)
-        with open(ini, "rb") as file:
-            self.assertEqual(file.read(), SETTINGS)
+        self.assertEqual(readme.read_bytes(), shipped)
+        self.assertEqual(ini.read_bytes(), SETTINGS)
         self.assertTrue(wait_until(lambda: tray_icons(self.session), 40), "no new copy started")
         self.line.drain()
         self.assertTrue(self.line.packets(4.5), "no packets from the new copy")
@@ -133,8 +129,7 @@ class Installer(unittest.TestCase):
         for name in files:
             self.assertFalse(os.path.exists(os.path.join(installed, name)), name)
         self.assertFalse(os.path.exists(shortcut))
-        with open(ini, "rb") as file:
-            self.assertEqual(file.read(), SETTINGS)
+        self.assertEqual(ini.read_bytes(), SETTINGS)
 
 
 if __name__ == "__main__":
