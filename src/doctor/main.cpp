@@ -108,13 +108,12 @@ int main(int argc, char* argv[]) {
     Report report;
     ProcessTable processes;  // read first: under sudo, as root, it sees every lock and process
     Account account = ReportedAccount();
+    bool serviceEvents = service;
     if (service) {
         CheckService(SystemRoot(), processes, report);
         CheckClock(report);
-        AddServiceEvents(kServiceUnit, MayReadSystemJournal(), report);
     } else {
         DescribeAccount(account, report);
-        bool journal = MayReadSystemJournal();  // asked as who runs the doctor
         ActingAs as(account);
         if (account.viaSudo && !as.Switched()) {
             report.Add("user", account.name, Level::Note,
@@ -131,11 +130,16 @@ int main(int argc, char* argv[]) {
                            " runs; beamclock-doctor --service checks it as the service sees the "
                            "box");
         }
-        if ((unit.active || !processes.Services().empty()) && !RunsFor(account, processes)) {
-            AddServiceEvents(kServiceUnit, journal, report);
-        } else {
+        serviceEvents =
+            (unit.active || !processes.Services().empty()) && !RunsFor(account, processes);
+        if (!serviceEvents) {
             AddDesktopEvents(report);
         }
+    }
+    // Back to root's ids under sudo: journalctl run as the user would show none of the
+    // service's lines, and say nothing of it.
+    if (serviceEvents) {
+        AddServiceEvents(kServiceUnit, MayReadSystemJournal(), report);
     }
     std::fputs(json ? report.AsJson().c_str() : report.AsText().c_str(), stdout);
     return report.HasProblem() ? 1 : 0;
