@@ -1,7 +1,7 @@
 ; Beamclock's installer for Windows: per user, no administrator rights, so that Skyfix.ini beside
 ; the program can be written there, as the program expects. scripts/windows builds it:
 ;   makensis -DVERSION=1.0.2 -DEXE=beamclock.exe -DREADME=README.txt -DICON=beamclock.ico
-;            -DOUTFILE=setup.exe [-DDOCTOR=beamclock-doctor.exe] beamclock.nsi
+;            -DOUTFILE=setup.exe -DDOCTOR=beamclock-doctor.exe beamclock.nsi
 ; /S installs or uninstalls silently: every message box then takes its /SD answer, and a failure
 ; ends with a non-zero exit status.
 
@@ -125,9 +125,7 @@ Section "Beamclock" SecProgram
   SetOverwrite try
   ; Skyfix.ini is the user's: never written here.
   !insertmacro Install "${EXE}" "beamclock.exe"
-!ifdef DOCTOR
   !insertmacro Install "${DOCTOR}" "beamclock-doctor.exe"
-!endif
   !insertmacro Install "${README}" "README.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Beamclock.lnk" "$INSTDIR\beamclock.exe"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include "doctor/ids.h"
 
 #include <string>
 #include <vector>

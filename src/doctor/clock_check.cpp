@@ -1,95 +1,52 @@
 #include "doctor/clock_check.h"
 
-#include <unistd.h>
-
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 
 #include "clock/wall_clock.h"
-
-#ifdef __linux__
-#include <sys/timex.h>
-#endif
+#include "doctor/clock_facts.h"
 
 namespace {
 
-long Offset(std::int64_t instant) {
-    return LocalFields(instant).tm_gmtoff;
-}
-
+// "2026-12-07 14:05:10", the local time at an instant from the offset then in force.
 std::string LocalText(std::int64_t instant) {
-    std::tm fields = LocalFields(instant);
+    using namespace std::chrono;
+    sys_seconds local{seconds{instant + UtcOffsetAt(instant)}};
+    sys_days day = floor<days>(local);
+    year_month_day date{day};
+    hh_mm_ss<seconds> time{local - day};
     char text[64];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &fields);
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u %02ld:%02ld:%02ld",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long>(time.hours().count()),
+                  static_cast<long>(time.minutes().count()),
+                  static_cast<long>(time.seconds().count()));
     return text;
 }
-
-std::string ZoneName() {
-    if (const char* tz = std::getenv("TZ"); tz != nullptr && *tz != '\0') {
-        return std::string(tz) + " (from TZ)";
-    }
-    std::error_code error;
-    std::filesystem::path link = std::filesystem::read_symlink("/etc/localtime", error);
-    std::string name = link.string();
-    std::size_t zoneinfo = name.find("zoneinfo/");
-    if (!error && zoneinfo != std::string::npos) {
-        return name.substr(zoneinfo + 9);
-    }
-    std::string line;
-    std::ifstream("/etc/timezone") >> line;
-    return line.empty() ? "UTC (no zone is set)" : line;
-}
-
-#ifdef __linux__
-void CheckSynchronisation(Report& report) {
-    timex state{};
-    int result = ::adjtimex(&state);  // modes 0: only reads
-    if (result < 0) {
-        report.Add("clock", "synchronised", Level::Note, "the system does not say");
-        return;
-    }
-    bool unsynchronised = result == TIME_ERROR || (state.status & STA_UNSYNC) != 0;
-    char errors[96];
-    std::snprintf(errors, sizeof errors, "estimated error %.3f ms, maximum error %.3f ms",
-                  static_cast<double>(state.esterror) / 1000.0,
-                  static_cast<double>(state.maxerror) / 1000.0);
-    if (unsynchronised) {
-        report.Add("clock", "synchronised", Level::Note,
-                   std::string("no: the system clock is not synchronised to a time source, so "
-                               "the wall clock is set to whatever this computer shows (") +
-                       errors + ")");
-    } else {
-        report.Add("clock", "synchronised", Level::Ok, std::string("yes (") + errors + ")");
-    }
-}
-#endif
 
 }  // namespace
 
 std::string OffsetText(std::int64_t instant) {
-    std::tm fields = LocalFields(instant);
-    long offset = fields.tm_gmtoff;
+    long offset = UtcOffsetAt(instant);
     char text[64];
-    std::snprintf(text, sizeof text, "UTC%c%02ld:%02ld (%s)", offset < 0 ? '-' : '+',
-                  std::labs(offset) / 3600, std::labs(offset) % 3600 / 60,
-                  fields.tm_zone != nullptr ? fields.tm_zone : "?");
-    return text;
+    std::snprintf(text, sizeof text, "UTC%c%02ld:%02ld", offset < 0 ? '-' : '+',
+                  std::labs(offset) / 3600, std::labs(offset) % 3600 / 60);
+    return std::string(text) + " (" + ZoneAbbreviationAt(instant) + ")";
 }
 
 std::int64_t NextOffsetChange(std::int64_t from) {
-    const long start = Offset(from);
+    const long start = UtcOffsetAt(from);
     constexpr std::int64_t kYear = 366 * 24 * 3600;
     // Zones change on whole quarter hours at the finest; an hour's steps find every change,
     // then halving finds its second.
     for (std::int64_t later = from + 3600; later <= from + kYear; later += 3600) {
-        if (Offset(later) != start) {
+        if (UtcOffsetAt(later) != start) {
             std::int64_t before = later - 3600;
             while (later - before > 1) {
                 std::int64_t middle = before + (later - before) / 2;
-                (Offset(middle) == start ? before : later) = middle;
+                (UtcOffsetAt(middle) == start ? before : later) = middle;
             }
             return later;
         }
@@ -98,13 +55,11 @@ std::int64_t NextOffsetChange(std::int64_t from) {
 }
 
 void CheckClock(Report& report) {
-#ifdef __linux__
     CheckSynchronisation(report);
-#endif
+    std::string zone = ZoneName();  // first: it settles which zone the rest reads
     std::int64_t now = WallClockNow().seconds;
-    FollowZoneChanges();
     report.Add("clock", "time zone", Level::Ok,
-               ZoneName() + ", now " + OffsetText(now) + ", local time " + LocalText(now));
+               zone + ", now " + OffsetText(now) + ", local time " + LocalText(now));
     if (std::int64_t change = NextOffsetChange(now)) {
         report.Add("clock", "next change", Level::Ok,
                    LocalText(change - 1) + " " + OffsetText(change - 1) + " is followed by " +

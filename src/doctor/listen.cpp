@@ -1,12 +1,6 @@
 #include "doctor/listen.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,9 +9,19 @@
 
 #include "clock/packet.h"
 #include "clock/wall_clock.h"
+#include "doctor/listen_line.h"
 #include "doctor/report.h"
 
 namespace {
+
+// The C runtime's timegm, under its name on each system.
+std::time_t UtcInstant(std::tm& fields) {
+#ifdef _WIN32
+    return _mkgmtime(&fields);
+#else
+    return ::timegm(&fields);
+#endif
+}
 
 double WallSeconds() {
     WallTime now = WallClockNow();
@@ -49,23 +53,6 @@ std::string ClockText(double instant) {
     return std::string(text) + millis;
 }
 
-// The line as the listener needs it; saved holds the settings to put back afterwards, since
-// they belong to the device and outlive this program's open.
-bool OpenRaw9600(int fd, termios& saved) {
-    if (::tcgetattr(fd, &saved) != 0) {
-        return false;
-    }
-    termios line = saved;
-    ::cfmakeraw(&line);
-    line.c_cflag |= CLOCAL | CREAD;
-    line.c_cflag &= ~(PARENB | CSTOPB | CSIZE | CRTSCTS);
-    line.c_cflag |= CS8;
-    // What waited in the input buffer was sent before anyone listened: replayed, it would
-    // show as packets tens of seconds late.
-    return ::cfsetispeed(&line, B9600) == 0 && ::cfsetospeed(&line, B9600) == 0 &&
-           ::tcsetattr(fd, TCSANOW, &line) == 0 && ::tcflush(fd, TCIFLUSH) == 0;
-}
-
 std::string EventLine(const PacketStream::Event& event) {
     std::string line = ClockText(event.arrival) + "  " + Printable(event.bytes) + "  ";
     if (!event.isPacket) {
@@ -95,8 +82,8 @@ PacketStream::Event PacketStream::Judge(const std::string& packet, double arriva
     }
     std::tm asUtc = CalendarFields(*parsed.value);
     std::tm asLocal = CalendarFields(*parsed.value);
-    double utc = static_cast<double>(::timegm(&asUtc));
-    double local = static_cast<double>(::mktime(&asLocal));
+    double utc = static_cast<double>(UtcInstant(asUtc));
+    double local = static_cast<double>(std::mktime(&asLocal));
     bool isLocal = std::fabs(arrival - local) <= std::fabs(arrival - utc);
     event.reference = isLocal ? "local" : "UTC";
     double named = isLocal ? local : utc;
@@ -187,14 +174,11 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
 }
 
 int Listen(const std::string& device, double seconds, bool json) {
-    int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    termios saved{};
-    if (fd < 0 || !OpenRaw9600(fd, saved)) {
+    std::string error;
+    std::unique_ptr<ListenLine> line = ListenLine::Open(device, error);
+    if (!line) {
         std::fprintf(stderr, "beamclock-doctor: cannot listen on %s: %s\n", device.c_str(),
-                     std::strerror(errno));
-        if (fd >= 0) {
-            ::close(fd);
-        }
+                     error.c_str());
         return 2;
     }
     if (!json) {
@@ -215,24 +199,16 @@ int Listen(const std::string& device, double seconds, bool json) {
     double started = WallSeconds();
     double until = started + seconds;
     for (double now = started; now < until; now = WallSeconds()) {
-        pollfd ready{fd, POLLIN, 0};
         int waitMs = static_cast<int>(std::ceil((until - now) * 1000));
-        if (::poll(&ready, 1, std::min(waitMs, 1000)) <= 0) {
-            continue;
-        }
+        std::string bytes = line->Read(std::min(waitMs, 1000));
         double arrival = WallSeconds();  // as close to the wake-up as it can be taken
-        char buffer[256];
-        ssize_t got = ::read(fd, buffer, sizeof buffer);
-        if (got > 0) {
-            keep(stream.Feed(std::string_view(buffer, static_cast<std::size_t>(got)), arrival));
-        } else if (got < 0 && errno != EAGAIN && errno != EINTR) {
-            ::usleep(100'000);  // a hung-up line: wait for it to come back, do not spin
+        if (!bytes.empty()) {
+            keep(stream.Feed(bytes, arrival));
         }
     }
     double ended = WallSeconds();
     keep(stream.Finish());
-    ::tcsetattr(fd, TCSANOW, &saved);
-    ::close(fd);
+    line.reset();
 
     ListenSummary summary = Summarise(events, started, ended);
     char figures[400];

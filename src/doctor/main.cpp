@@ -1,7 +1,9 @@
 // beamclock-doctor: tells a user why the clock is not being set, and listens to what the
 // emitter sends. Reads, probes and listens; never writes a file or to a port.
 
-#include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 
 #include "doctor/account.h"
 #include "doctor/clock_check.h"
+#include "doctor/device_manager.h"
 #include "doctor/listen.h"
 #include "doctor/ports_check.h"
 #include "doctor/processes.h"
@@ -19,6 +22,7 @@
 #include "doctor/service_check.h"
 #include "doctor/settings_check.h"
 #include "doctor/version.h"
+#include "serial/port_names.h"
 
 namespace fs = std::filesystem;
 
@@ -27,7 +31,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
     "       beamclock-doctor --service [--json]\n"
-    "       beamclock-doctor --listen DEVICE [--seconds N] [--json]\n"
+    "       beamclock-doctor --listen COMn|DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
     "makes of it, COM1 to COM16 and why each can or cannot be opened, the PC clock and its\n"
@@ -40,9 +44,9 @@ constexpr const char* kUsage =
     "  --service          the box as beamclockd.service sees it: /etc/beamclock/Skyfix.ini,\n"
     "                     the unit, the device for group dialout, who holds it, its journal\n"
     "  --json             the same findings as JSON\n"
-    "  --listen DEVICE    open DEVICE at 9600 8N1 and show each packet that arrives: the time\n"
-    "                     it names, local or UTC, and how late its first byte came; exit\n"
-    "                     status 1 unless every even second came once, on time\n"
+    "  --listen COMn      open the port (or any DEVICE) at 9600 8N1 and show each packet that\n"
+    "                     arrives: the time it names, local or UTC, and how late its first\n"
+    "                     byte came; exit status 1 unless every even second came once, on time\n"
     "  --seconds N        how long to listen (default 60)\n"
     "  --help, --version\n";
 
@@ -51,6 +55,7 @@ int BadUsage(const char* why) {
     return 2;
 }
 
+#ifndef _WIN32
 bool RunsFor(const Account& account, const ProcessTable& processes) {
     for (const Process* process : processes.Named(kDesktopProgram)) {
         if (process->uid == account.uid && !process->service) {
@@ -59,8 +64,16 @@ bool RunsFor(const Account& account, const ProcessTable& processes) {
     }
     return false;
 }
+#endif
 
 fs::path OwnDirectory() {
+#ifdef _WIN32
+    wchar_t module[MAX_PATH * 4];
+    DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH * 4);
+    if (length > 0 && length < MAX_PATH * 4) {
+        return fs::path(module).parent_path();
+    }
+#endif
     std::error_code error;
     fs::path self = fs::read_symlink("/proc/self/exe", error);
     return error ? fs::current_path() : self.parent_path();
@@ -69,6 +82,9 @@ fs::path OwnDirectory() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+#ifdef _WIN32
+    SetConsoleOutputCP(CP_UTF8);  // the report is UTF-8: names of folders and devices
+#endif
     bool json = false;
     bool service = false;
     fs::path programDirectory = OwnDirectory();
@@ -102,12 +118,25 @@ int main(int argc, char* argv[]) {
         }
     }
     if (!listenDevice.empty()) {
+        if (std::optional<int> number = ComNumber(listenDevice); number && *number <= kLastPort) {
+            listenDevice = DefaultDeviceForPort(*number);  // "COM5" as the program names it
+        }
         return Listen(listenDevice, seconds, json);
     }
 
     Report report;
     ProcessTable processes;  // read first: under sudo, as root, it sees every lock and process
     Account account = ReportedAccount();
+#ifdef _WIN32
+    // No sudo, no service and no journal on Windows: the user's own Beamclock is all there is.
+    if (service) {
+        return BadUsage("--service is for Linux's beamclockd.service");
+    }
+    SettingsVerdict settings = CheckSettings(programDirectory, report);
+    CheckPorts(settings, account, processes, report);
+    CheckClock(report);
+    CheckRunning(settings, account, processes, report);
+#else
     bool serviceEvents = service;
     if (service) {
         CheckService(SystemRoot(), processes, report);
@@ -141,6 +170,7 @@ int main(int argc, char* argv[]) {
     if (serviceEvents) {
         AddServiceEvents(kServiceUnit, MayReadSystemJournal(), report);
     }
+#endif
     std::fputs(json ? report.AsJson().c_str() : report.AsText().c_str(), stdout);
     return report.HasProblem() ? 1 : 0;
 }

@@ -1,17 +1,27 @@
 #include "doctor/ports_check.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "doctor/device_manager.h"
+#include "serial/device_probe.h"
+#include "serial/port_names.h"
+
+#ifdef _WIN32
+#include "doctor/port_reasons_windows.h"
+#else
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <algorithm>
-#include <vector>
-
-#include "serial/device_probe.h"
-#include "serial/port_names.h"
+#endif
 
 namespace {
+
+#ifdef _WIN32
+constexpr const char* kMissing = "no such port";
+#else
+constexpr const char* kMissing = "no such device";
 
 std::string HeldText(const DeviceProbe& probe, const std::string& device,
                      const ProcessTable& processes) {
@@ -28,6 +38,7 @@ std::string HeldText(const DeviceProbe& probe, const std::string& device,
     std::string text = "held by another program (" + probe.how + ")";
     return open.empty() ? text : text + "; open in " + open;
 }
+#endif
 
 // The process that holds the device, by its lock or, for this account's own, its open files.
 const Process* Holder(const std::string& device, const ProcessTable& processes) {
@@ -41,8 +52,19 @@ const Process* Holder(const std::string& device, const ProcessTable& processes) 
     return beamclock != open.end() ? *beamclock : nullptr;
 }
 
+// Whether another program has the device. Windows answers "access denied" for a COM port
+// another program has open.
+bool InUse(DeviceState state) {
+#ifdef _WIN32
+    return state == DeviceState::HeldByAnother || state == DeviceState::PermissionDenied;
+#else
+    return state == DeviceState::HeldByAnother;
+#endif
+}
+
 }  // namespace
 
+#ifndef _WIN32
 std::optional<DeviceFacts> DeviceFactsOf(const std::string& device) {
     struct stat info {};
     if (::stat(device.c_str(), &info) != 0) {
@@ -54,9 +76,11 @@ std::optional<DeviceFacts> DeviceFactsOf(const std::string& device) {
                        owner != nullptr ? owner->pw_name : std::to_string(info.st_uid),
                        members != nullptr ? members->gr_name : std::to_string(info.st_gid)};
 }
+#endif
 
 void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 const ProcessTable& processes, Report& report) {
+    std::map<int, DeviceManagerEntry> deviceManager = DeviceManagerPorts();
     for (int number = kFirstPort; number <= kLastPort; ++number) {
         std::string device = settings.names.DeviceFor(number);
         bool mapped = device != DefaultDeviceForPort(number);
@@ -68,12 +92,16 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 text = "available";
                 break;
             case DeviceState::Missing:
-                text = mapped ? "no such device ([Ports] maps the port to this path)"
-                              : "no such device";
+                text = mapped ? std::string(kMissing) + " ([Ports] maps the port to this path)"
+                              : kMissing;
                 break;
             case DeviceState::PermissionDenied: {
+#ifdef _WIN32
+                text = AccessDeniedText();
+#else
                 std::optional<DeviceFacts> facts = DeviceFactsOf(device);
                 text = facts ? PermissionAdvice(*facts, account.Facts()) : "permission denied";
+#endif
                 break;
             }
             case DeviceState::HeldByAnother:
@@ -87,7 +115,7 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 break;
         }
         Level level = isChosen && probe.state != DeviceState::Free ? Level::Problem : Level::Ok;
-        if (isChosen && probe.state == DeviceState::HeldByAnother) {
+        if (isChosen && InUse(probe.state)) {
             const Process* holder = Holder(device, processes);
             if (holder != nullptr && holder->service) {
                 level = Level::Note;  // the clock is set, only not by this account's program
@@ -96,6 +124,9 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 level = Level::Ok;
                 text = "in use by the running Beamclock, as it should be";
             }
+        }
+        if (auto entry = deviceManager.find(number); entry != deviceManager.end()) {
+            text += "; Device Manager: " + Describe(entry->second);
         }
         report.Add("ports", "COM" + std::to_string(number) + (isChosen ? " (chosen)" : ""), level,
                    device + ": " + text);

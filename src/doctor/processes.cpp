@@ -1,11 +1,11 @@
 #include "doctor/processes.h"
 
+#ifndef _WIN32
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
 #include <cstdio>
-
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -75,6 +75,8 @@ std::vector<const Process*> ProcessTable::Holding(const std::string& device) con
     return holders;
 }
 
+#endif
+
 std::vector<const Process*> ProcessTable::Named(const std::string& name) const {
     std::vector<const Process*> found;
     for (const Process& process : processes_) {
@@ -94,6 +96,7 @@ const Process* ProcessTable::Find(pid_t pid) const {
     return nullptr;
 }
 
+#ifndef _WIN32
 const Process* ProcessTable::FlockHolder(const std::string& device) const {
     struct stat wanted {};
     if (::stat(device.c_str(), &wanted) != 0) {
@@ -118,6 +121,7 @@ const Process* ProcessTable::FlockHolder(const std::string& device) const {
     }
     return nullptr;
 }
+#endif
 
 const Process* ProcessTable::LockHolder(const std::string& device, int lockFilePid) const {
     const Process* holder = FlockHolder(device);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include "doctor/ids.h"
 
 #include <string>
 #include <vector>
@@ -12,7 +12,7 @@ inline constexpr const char* kServiceProgram = "beamclockd";
 inline constexpr const char* kDesktopProgram = "beamclock";
 
 // The processes of the machine as far as this user may see them: who they are and which
-// devices they hold open. Read once from /proc.
+// devices they hold open. Read once from /proc; on Windows from its process list.
 struct Process {
     pid_t pid = 0;
     uid_t uid = 0;
@@ -27,7 +27,8 @@ class ProcessTable {
     ProcessTable();  // reads /proc
 
     // The processes that have the device (followed through links) open: only those whose
-    // /proc/PID/fd this user may read, so not another user's.
+    // /proc/PID/fd this user may read, so not another user's. Windows does not show an
+    // ordinary user who holds a device: there, the Beamclocks that run while it is in use.
     std::vector<const Process*> Holding(const std::string& device) const;
     std::vector<const Process*> Named(const std::string& name) const;
     const Process* Find(pid_t pid) const;

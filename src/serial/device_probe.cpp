@@ -16,9 +16,10 @@ DeviceProbe ProbeDevice(const std::string& device) {
             case ERROR_FILE_NOT_FOUND:
             case ERROR_PATH_NOT_FOUND:
                 return {DeviceState::Missing, {}, 0};
-            case ERROR_ACCESS_DENIED:
+            case ERROR_ACCESS_DENIED:  // what another program's open of a COM port gives
+                return {DeviceState::PermissionDenied, "access denied", 0};
             case ERROR_SHARING_VIOLATION:
-                return {DeviceState::HeldByAnother, "exclusive open", 0};
+                return {DeviceState::HeldByAnother, "in use by another program", 0};
             default:
                 return {DeviceState::OtherError, "error " + std::to_string(error), 0};
         }

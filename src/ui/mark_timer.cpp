@@ -18,7 +18,6 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include <QWinEventNotifier>
 #include <cstdint>
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
@@ -78,6 +77,14 @@ LRESULT CALLBACK TimeChangeWindowProc(HWND window, UINT message, WPARAM wParam, 
     return window;
 }
 
+// The timer's completion routine: Windows queues it to the thread that set the timer and runs
+// it when that thread waits alertably, which Qt's event loop does whenever it is idle (its
+// serial port's own completions come the same way). So the mark wakes the one thread that
+// ticks, with no thread-pool wait and no message passed between threads.
+[[maybe_unused]] void CALLBACK OnMark(LPVOID timer, DWORD, DWORD) {
+    static_cast<MarkTimer*>(timer)->Tick();
+}
+
 // A high-resolution timer (Windows 10 1803 and later) wakes within a fraction of a millisecond;
 // older systems get the plain one, which wakes on the scheduler's next tick.
 [[maybe_unused]] HANDLE CreateMarkWaitableTimer() {
@@ -119,9 +126,6 @@ MarkTimer::MarkTimer(QObject* parent) : QObject(parent) {
 #ifdef _WIN32
     waitableTimer_ = CreateMarkWaitableTimer();
     if (waitableTimer_ != nullptr) {
-        timerNotifier_ = new QWinEventNotifier(waitableTimer_, this);
-        timerNotifier_->setEnabled(false);
-        connect(timerNotifier_, &QWinEventNotifier::activated, this, &MarkTimer::Tick);
         timeChangeWindow_ = CreateTimeChangeWindow(this);
         return;
     }
@@ -142,7 +146,7 @@ MarkTimer::~MarkTimer() {
         DestroyWindow(static_cast<HWND>(timeChangeWindow_));
     }
     if (waitableTimer_ != nullptr) {
-        delete timerNotifier_;  // stops waiting on the handle before it is closed
+        CancelWaitableTimer(waitableTimer_);  // also drops a completion already queued
         CloseHandle(waitableTimer_);
     }
 #endif
@@ -156,11 +160,6 @@ void MarkTimer::Start() {
     if (notifier_ != nullptr) {
         notifier_->setEnabled(true);
     }
-#ifdef _WIN32
-    if (timerNotifier_ != nullptr) {
-        timerNotifier_->setEnabled(true);
-    }
-#endif
     Arm();
 }
 
@@ -205,7 +204,7 @@ void MarkTimer::Arm() {
         constexpr std::int64_t kPeriodTicks = std::int64_t{kTickPeriodMs} * 10'000;  // 100 ns each
         LARGE_INTEGER due{};
         due.QuadPart = -(NextMark(nowTicks, kPeriodTicks) - nowTicks);
-        SetWaitableTimer(waitableTimer_, &due, 0, nullptr, nullptr, FALSE);
+        SetWaitableTimer(waitableTimer_, &due, 0, OnMark, this, FALSE);
         return;
     }
 #endif

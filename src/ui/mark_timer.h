@@ -6,16 +6,15 @@
 #include <functional>
 
 class QSocketNotifier;
-class QWinEventNotifier;
 
 // A 100 ms timer whose ticks sit on the wall clock's 100 ms marks (x.000, x.100 ... x.900 s).
 // It is re-armed from the clock at every tick, so drift, a busy event loop, a suspend or a
 // clock that is stepped never accumulate or stall it: the next tick is on the next mark.
 // On Linux it sleeps to the absolute mark itself (a timerfd on the real-time clock, cancelled
-// when the clock is set); on Windows a high-resolution waitable timer sleeps to the mark and a
-// hidden window hears when the clock is set. On Linux the tick comes within a fraction of a
-// millisecond of the mark (under Wine, about two); elsewhere it waits the whole milliseconds up
-// to it.
+// when the clock is set); on Windows a high-resolution waitable timer sleeps to the mark, its
+// completion routine runs on this thread, and a hidden window hears when the clock is set. On Linux
+// the tick comes within a fraction of a millisecond of the mark (under Wine, about two); elsewhere
+// it waits the whole milliseconds up to it.
 class MarkTimer : public QObject {
   public:
     explicit MarkTimer(QObject* parent = nullptr);
@@ -36,9 +35,11 @@ class MarkTimer : public QObject {
     // The wall clock was set: tick now and wait for the new clock's next mark.
     void ClockWasSet();
 
+    // On the mark: wait for the next one, then tick.
+    void Tick();
+
   private:
     void Arm();
-    void Tick();  // on the mark: wait for the next one, then tick
 
     std::function<void()> handler_;
     std::function<void(std::int64_t)> clockSet_;
@@ -48,6 +49,5 @@ class MarkTimer : public QObject {
     QSocketNotifier* notifier_ = nullptr;
     void* waitableTimer_ = nullptr;
     void* timeChangeWindow_ = nullptr;
-    QWinEventNotifier* timerNotifier_ = nullptr;
     QTimer fallback_;
 };

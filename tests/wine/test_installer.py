@@ -15,7 +15,6 @@ from session import SerialLine, XSession, wait_until  # noqa: E402
 from wine_prefix import WinePrefix, tray_icons  # noqa: E402
 
 SETUP = os.environ.get("BEAMCLOCK_SETUP", "build/packages/beamclock-1.0.2-windows-x64-setup.exe")
-DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-windows/bin/beamclock-doctor.exe")
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Beamclock"
 SETTINGS = b"[SerialSync]\r\nCOMPORT=+COM5\r\nTIMEUTC=False\r\nTIMELOCAL=True\r\n"
@@ -78,9 +77,7 @@ class Installer(unittest.TestCase):
         run = self.registry(RUN_KEY).get("Beamclock")
         self.assertEqual(run, f'"{folder}\\beamclock.exe"')
         installed = self.unix(folder)
-        files = ["beamclock.exe", "README.txt", "uninstall.exe"]
-        files += ["beamclock-doctor.exe"] if os.path.exists(DOCTOR) else []
-        for name in files:
+        for name in ("beamclock.exe", "beamclock-doctor.exe", "README.txt", "uninstall.exe"):
             self.assertTrue(os.path.isfile(os.path.join(installed, name)), name)
         shortcut = self.unix(self.wine("cmd", "/c", "echo %APPDATA%")[1] +
                              r"\Microsoft\Windows\Start Menu\Programs\Beamclock.lnk")

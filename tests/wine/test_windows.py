@@ -1,9 +1,11 @@
 """beamclock.exe under Wine, as a Windows user runs it: the program in a folder of its own
 whose name is not ASCII, Skyfix.ini beside it, COM5 a pseudo-terminal through the Wine
-prefix's dosdevices, a display with a window manager and a tray host. These tests read the
-wall clock: packets must arrive in the even second they name."""
+prefix's dosdevices, a display with a window manager and a tray host; and
+beamclock-doctor.exe beside it. These tests read the wall clock: packets must arrive in the
+even second they name."""
 
 import glob
+import json
 import os
 import pwd
 import shutil
@@ -18,6 +20,7 @@ from session import SerialLine, XSession, named_instant, wait_until  # noqa: E40
 from wine_prefix import WinePrefix, tray_icons  # noqa: E402
 
 EXE = os.environ.get("BEAMCLOCK_EXE", "build-windows/bin/beamclock.exe")
+DOCTOR_EXE = os.path.join(os.path.dirname(EXE), "beamclock-doctor.exe")
 prefix = WinePrefix()
 WINE = prefix.env
 ZONE = "EST5EDT"  # west of Greenwich; the Windows C runtime reads only this form of TZ
@@ -222,6 +225,79 @@ class AsAStandardUser(unittest.TestCase):
                     return file.read()
         self.assertTrue(wait_until(lambda: kept() == expected, 60), kept())
         self.assertEqual(os.listdir(folder), ["beamclock.exe"])
+
+
+class WindowsDoctor(unittest.TestCase):
+    """beamclock-doctor.exe beside beamclock.exe, as the installer puts them: a pair of
+    pseudo-terminals joined by socat is COM5 (the program's) and COM6 (the doctor's ear)."""
+
+    def setUp(self):
+        self.session = XSession(tray=False)
+        self.addCleanup(self.session.stop)
+        place = tempfile.mkdtemp(prefix="beamclock-doctor-")
+        self.addCleanup(shutil.rmtree, place, True)
+        emitter, receiver = os.path.join(place, "emitter"), os.path.join(place, "receiver")
+        pair = subprocess.Popen(["socat", f"pty,raw,echo=0,link={emitter}",
+                                 f"pty,raw,echo=0,link={receiver}"],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (pair.terminate(), pair.wait()))
+        self.assertTrue(wait_until(lambda: os.path.exists(receiver), 5))
+        prefix.link_com(5, os.path.realpath(emitter))
+        prefix.link_com(6, os.path.realpath(receiver))
+        # The other tests expect no COM6.
+        self.addCleanup(os.unlink, os.path.join(prefix.path, "dosdevices", "com6"))
+        self.folder = os.path.join(place, "Beamclock")
+        os.makedirs(self.folder)
+        for exe in (EXE, DOCTOR_EXE):
+            shutil.copy(exe, self.folder)
+        self.env = dict(self.session.env, TZ=ZONE, **WINE)
+        self.addCleanup(subprocess.run, ["wineserver", "-k"], env=self.env, timeout=30)
+
+    def write_settings(self, text):
+        with open(os.path.join(self.folder, "Skyfix.ini"), "wb") as file:
+            file.write(text.replace("\n", "\r\n").encode())
+
+    def doctor(self, *args, timeout=60):
+        with tempfile.TemporaryFile("w+") as output:  # a pipe could be held by Wine's own
+            status = subprocess.run(["wine", os.path.join(self.folder, "beamclock-doctor.exe"),
+                                     *args], env=self.env, timeout=timeout,
+                                    stdin=subprocess.DEVNULL, stdout=output,
+                                    stderr=subprocess.DEVNULL).returncode
+            output.seek(0)
+            return status, output.read()
+
+    def findings(self, out):
+        return {(f["section"], f["subject"]): f for f in json.loads(out)["findings"]}
+
+    def test_a_setup_without_a_port_then_a_running_one_heard_on_the_line(self):
+        self.write_settings("[SerialSync]\nCOMPORT=None\n")
+        status, out = self.doctor("--json")
+        self.assertEqual(status, 1, out)
+        found = self.findings(out)
+        self.assertIn("no port is chosen", found[("settings", "COMPORT")]["text"])
+        self.assertIn("Skyfix.ini", found[("settings", "file")]["text"])
+        self.assertIn("beside the program", found[("settings", "file")]["text"])
+        self.assertIn("\\\\.\\COM5: available", found[("ports", "COM5")]["text"])
+        self.assertIn("EST5EDT", found[("clock", "time zone")]["text"])
+        self.assertIn("synchronised", {subject for _, subject in found})
+
+        self.write_settings("[SerialSync]\nCOMPORT=+COM5\n")
+        program = subprocess.Popen(["wine", os.path.join(self.folder, "beamclock.exe")],
+                                   env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: program.poll() is None and (program.kill(), program.wait()))
+        self.assertTrue(wait_until(self.session.main_window, 40), "no window appeared")
+        status, out = self.doctor("--json")
+        self.assertEqual(status, 0, out)
+        found = self.findings(out)
+        self.assertIn("COM5", found[("ports", "COM5 (chosen)")]["text"])
+        self.assertRegex(found[("running", "beamclock")]["text"], r"beamclock \(pid \d+")
+
+        # Heard, and judged: a packet late under this machine's load makes the status 1.
+        status, out = self.doctor("--listen", "COM6", "--seconds", "8")
+        self.assertIn(status, (0, 1), out)
+        self.assertIn("local time, first byte", out)
+        self.assertIn("0 malformed", out)
 
 
 if __name__ == "__main__":
