@@ -137,13 +137,12 @@ int main(int argc, char* argv[]) {
     CheckClock(report);
     CheckRunning(settings, account, processes, report);
 #else
+    bool serviceEvents = service;
     if (service) {
         CheckService(SystemRoot(), processes, report);
         CheckClock(report);
-        AddServiceEvents(kServiceUnit, MayReadSystemJournal(), report);
     } else {
         DescribeAccount(account, report);
-        bool journal = MayReadSystemJournal();  // asked as who runs the doctor
         ActingAs as(account);
         if (account.viaSudo && !as.Switched()) {
             report.Add("user", account.name, Level::Note,
@@ -160,11 +159,16 @@ int main(int argc, char* argv[]) {
                            " runs; beamclock-doctor --service checks it as the service sees the "
                            "box");
         }
-        if ((unit.active || !processes.Services().empty()) && !RunsFor(account, processes)) {
-            AddServiceEvents(kServiceUnit, journal, report);
-        } else {
+        serviceEvents =
+            (unit.active || !processes.Services().empty()) && !RunsFor(account, processes);
+        if (!serviceEvents) {
             AddDesktopEvents(report);
         }
+    }
+    // Back to root's ids under sudo: journalctl run as the user would show none of the
+    // service's lines, and say nothing of it.
+    if (serviceEvents) {
+        AddServiceEvents(kServiceUnit, MayReadSystemJournal(), report);
     }
 #endif
     std::fputs(json ? report.AsJson().c_str() : report.AsText().c_str(), stdout);

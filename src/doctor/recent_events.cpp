@@ -20,6 +20,10 @@ namespace {
 
 constexpr const char* kSection = "recent events";
 
+std::string TheLast(std::size_t count) {
+    return count == 1 ? "the last line" : "the last " + std::to_string(count) + " lines";
+}
+
 }  // namespace
 
 std::vector<std::string> LastLines(std::istream& in, std::size_t count) {
@@ -103,10 +107,9 @@ void AddDesktopEvents(Report& report) {
         return;
     }
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
-    report.Add(kSection, "log", Level::Ok,
-               lines.empty()
-                   ? log.string() + " is empty"
-                   : "the last " + std::to_string(lines.size()) + " lines of " + log.string());
+    report.Add(
+        kSection, "log", Level::Ok,
+        lines.empty() ? log.string() + " is empty" : TheLast(lines.size()) + " of " + log.string());
     report.SetEvents(std::move(lines));
 }
 
@@ -118,7 +121,6 @@ void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report) 
     }
     report.Add(kSection, "journal", Level::Ok,
                reading.lines.empty() ? "no lines from " + unit + " in the journal"
-                                     : "the last " + std::to_string(reading.lines.size()) +
-                                           " lines of journalctl -u " + unit);
+                                     : TheLast(reading.lines.size()) + " of journalctl -u " + unit);
     report.SetEvents(std::move(reading.lines));
 }

@@ -80,6 +80,22 @@ class Checks(unittest.TestCase):
                 self.assertIn(finding["text"], text)
         self.assertIsInstance(report["recent_events"], list)
 
+    @unittest.skipUnless(os.geteuid() == 0, "needs root, as sudo gives it")
+    def test_under_sudo_the_services_journal_is_read_as_root(self):
+        place = tempfile.mkdtemp(prefix="beamclock-sudo-")
+        self.addCleanup(shutil.rmtree, place, ignore_errors=True)
+        with open(os.path.join(place, "journalctl"), "w", encoding="utf-8") as file:
+            file.write('#!/bin/sh\necho "beamclockd[1]: read as uid $(id -u)"\n')
+        os.chmod(os.path.join(place, "journalctl"), 0o755)
+        shutil.copy("/bin/sleep", os.path.join(place, "beamclockd"))  # the service, by name
+        service = subprocess.Popen([os.path.join(place, "beamclockd"), "30"])
+        self.addCleanup(service.wait)
+        self.addCleanup(service.kill)
+        env = dict(os.environ, SUDO_USER="nobody", PATH=place + ":" + os.environ["PATH"])
+        out = subprocess.run([DOCTOR, "--json"], capture_output=True, text=True, env=env,
+                             timeout=10).stdout
+        self.assertEqual(json.loads(out)["recent_events"], ["beamclockd[1]: read as uid 0"])
+
     def test_usage(self):
         self.assertEqual(doctor("--help")[0], 0)
         self.assertEqual(doctor("--version")[1], "beamclock-doctor 1.0.2\n")

@@ -5,7 +5,9 @@
 #include "log/event_log.h"
 #include "log/log_file.h"
 #include "log/log_line.h"
+#include "log/log_output.h"
 #include "serial/device_probe.h"
+#include "support/as_user.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/time_zone.h"
@@ -72,6 +74,23 @@ TEST(LogFileOnDisk, AFolderThatCannotBeMadeOnlyFailsTheWrite) {
     EXPECT_FALSE(file.Append("lost"));
     EXPECT_FALSE(LogFile("").Append("nowhere"));
 }
+
+#ifndef _WIN32
+TEST(LogFileOnDisk, RootNeverWritesIntoAnotherUsersHome) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "needs root, as sudo -E gives it";
+    }
+    TempDir home;  // the user's, as sudo -E leaves XDG_STATE_HOME
+    GiveToUnprivileged(home.path());
+    ScopedEnv state("XDG_STATE_HOME", home.path().string());
+    ScopedEnv journal("JOURNAL_STREAM", "");
+    LogOutput::ForThisProcess()->Write(Priority::Info, "as root", 0);
+    EXPECT_FALSE(std::filesystem::exists(home / "beamclock"));
+    ASSERT_EQ(::chown(home.path().c_str(), 0, 0), 0);
+    LogOutput::ForThisProcess()->Write(Priority::Info, "as root, at home", 0);
+    EXPECT_TRUE(std::filesystem::exists(home / "beamclock" / "beamclock.log"));
+}
+#endif
 
 // The log room with a clock the test moves and the lines it would write.
 class EventLogTest : public ::testing::Test {
