@@ -77,7 +77,8 @@ class Installer(unittest.TestCase):
         run = self.registry(RUN_KEY).get("Beamclock")
         self.assertEqual(run, f'"{folder}\\beamclock.exe"')
         installed = self.unix(folder)
-        for name in ("beamclock.exe", "beamclock-doctor.exe", "README.txt", "uninstall.exe"):
+        files = ("beamclock.exe", "beamclock-doctor.exe", "README.txt", "uninstall.exe")
+        for name in files:
             self.assertTrue(os.path.isfile(os.path.join(installed, name)), name)
         shortcut = self.unix(self.wine("cmd", "/c", "echo %APPDATA%")[1] +
                              r"\Microsoft\Windows\Start Menu\Programs\Beamclock.lnk")
