@@ -1,5 +1,7 @@
 #include "desktop/single_instance.h"
 
+#include "settings/settings_location.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -41,9 +43,24 @@ std::uint64_t NameHash(const std::string& text) {
 
 #ifndef _WIN32
 
+namespace {
+
+// A folder of this user's alone: made 0700 where missing, refused when it is a link, or anyone
+// else owns it or may write to it, so nobody else can make the lock first.
+bool IsOwnPrivateFolder(const fs::path& folder) {
+    ::mkdir(folder.c_str(), 0700);
+    struct stat status {};
+    return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & 022) == 0;
+}
+
+}  // namespace
+
 // Without a runtime directory (su, ssh, cron, no logind) the lock goes to ~/.cache/beamclock:
 // the user's own, made 0700, and the XDG place for what may vanish at any time, which a lock
-// of a copy that has ended is. A shared temporary folder would let anyone make the file first.
+// of a copy that has ended is. A user with no home to write (nobody, a service account) gets
+// a folder of its own in the temporary directory, checked the same way: the shared folder
+// itself would let anyone make the file first.
 fs::path LockFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && fs::path(runtime).is_absolute()) {
@@ -56,19 +73,20 @@ fs::path LockFolder() {
         cache = xdg;
     } else if (home != nullptr && fs::path(home).is_absolute()) {
         cache = fs::path(home) / ".cache";
-    } else {
-        return {};
     }
     std::error_code error;
-    fs::create_directories(cache, error);
-    fs::path folder = cache / "beamclock";
-    ::mkdir(folder.c_str(), 0700);
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::geteuid() || (status.st_mode & 022) != 0) {
-        return {};  // not ours alone: no lock rather than one others can take
+    if (!cache.empty() && !InAnotherUsersPlace(cache / "beamclock")) {
+        fs::create_directories(cache, error);
+        if (IsOwnPrivateFolder(cache / "beamclock")) {
+            return cache / "beamclock";
+        }
     }
-    return folder;
+    fs::path temporary =
+        fs::temp_directory_path(error) / ("beamclock-" + std::to_string(::geteuid()));
+    if (!error && IsOwnPrivateFolder(temporary)) {
+        return temporary;
+    }
+    return {};  // not ours alone: no lock rather than one others can take
 }
 
 #else

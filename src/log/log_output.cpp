@@ -1,41 +1,13 @@
 #include "log/log_output.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include "settings/settings_location.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
-namespace {
-
-// Root with another user's HOME or XDG_STATE_HOME (sudo -E, or a sudo that keeps HOME) would
-// leave folders and a file of root's in that user's home: their own Beamclock could then no
-// longer write its log, nor other programs their state. The nearest folder that exists says
-// whose place it is.
-bool InAnotherUsersPlace(const std::filesystem::path& file) {
-#ifdef _WIN32
-    (void)file;
-#else
-    if (::geteuid() != 0) {
-        return false;
-    }
-    for (std::filesystem::path folder = file.parent_path(); !folder.empty();
-         folder = folder.parent_path()) {
-        struct stat status {};
-        if (::stat(folder.c_str(), &status) == 0) {
-            return status.st_uid != 0;
-        }
-        if (folder == folder.root_path()) {
-            break;
-        }
-    }
-#endif
-    return false;
-}
-
-}  // namespace
+#include <cstdio>
+#include <cstdlib>
 
 LogOutput::LogOutput(bool forJournal, std::optional<LogFile> file)
     : forJournal_(forJournal), file_(forJournal ? std::nullopt : std::move(file)) {}

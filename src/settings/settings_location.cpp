@@ -13,6 +13,11 @@
 #include "settings/durable_file.h"
 #include "settings/profile_file.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -218,4 +223,24 @@ std::string Describe(SettingsLocation::Why why) {
             return "the file named on the command line, as it is";
     }
     return {};
+}
+
+bool InAnotherUsersPlace(const fs::path& path) {
+#ifdef _WIN32
+    (void)path;
+#else
+    if (::geteuid() != 0) {
+        return false;
+    }
+    for (fs::path folder = path.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+        struct stat status {};
+        if (::stat(folder.c_str(), &status) == 0) {
+            return status.st_uid != 0;
+        }
+        if (folder == folder.root_path()) {
+            break;
+        }
+    }
+#endif
+    return false;
 }

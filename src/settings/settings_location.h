@@ -59,5 +59,10 @@ std::filesystem::path PrepareSettingsWrite(const std::filesystem::path& besideFi
 // defaults, where there are defaults and no per-user file yet. Anything else is left alone.
 void PrepareSettingsAtStart(const std::filesystem::path& besideFile);
 
+// Root with another user's HOME or XDG variables (sudo -E, or a sudo that keeps HOME) would
+// leave folders and files of root's in that user's home, which the user's own Beamclock could
+// then no longer write. The nearest folder of path that exists says whose place it is.
+bool InAnotherUsersPlace(const std::filesystem::path& path);
+
 // In words, for people: "beside the program (it can be written there)".
 std::string Describe(SettingsLocation::Why why);

@@ -95,3 +95,28 @@ TEST(SingleInstance, TheLockIsKeptInAFolderAndAFileOfTheUsersOwn) {
     EXPECT_FALSE(second.Claim(settings));  // our own file, held: another copy runs
     ::close(planted);
 }
+
+TEST(SingleInstance, AUserWithoutAHomeStillHasAFolderOfItsOwnAndRootLeavesOtherHomesAlone) {
+    TempDir dir;
+    ScopedEnv runtime("XDG_RUNTIME_DIR", "relative");
+    ScopedEnv cache("XDG_CACHE_HOME", "relative");
+    {
+        ScopedEnv home("HOME", "/nonexistent");
+        AsUnprivileged([&] {
+            std::filesystem::path lock = InstanceLockPath(dir / "Skyfix.ini");
+            ASSERT_FALSE(lock.empty());  // else a second copy would run beside the first
+            struct stat status {};
+            ASSERT_EQ(::lstat(lock.parent_path().c_str(), &status), 0);
+            EXPECT_EQ(status.st_uid, ::geteuid());
+            EXPECT_EQ(status.st_mode & 0777, 0700u);
+        });
+        std::filesystem::remove_all(std::filesystem::temp_directory_path() /
+                                    ("beamclock-" + std::to_string(UnprivilegedUid())));
+    }
+    if (::geteuid() == 0) {  // as under sudo -E: HOME is another user's
+        GiveToUnprivileged(dir.path());
+        ScopedEnv home("HOME", dir.path().string());
+        EXPECT_FALSE(InstanceLockPath(dir / "Skyfix.ini").empty());
+        EXPECT_FALSE(std::filesystem::exists(dir / ".cache"));
+    }
+}
