@@ -155,7 +155,10 @@ SettingsLocation LocateSettings(const fs::path& besideFile) {
         where.why = Why::AsGiven;
         return where;
     }
-    if (auto home = ConfigHome()) {
+    // Root with another user's HOME (sudo -E) has no per-user file: writing one would leave the
+    // user a file of root's that their own Beamclock could no longer change.
+    if (auto home = ConfigHome();
+        home && !InAnotherUsersPlace(*home / kFolderName / besideFile.filename())) {
         where.perUser = *home / kFolderName / besideFile.filename();
     }
     bool copyExists = !where.perUser.empty() && Exists(where.perUser);

@@ -166,6 +166,23 @@ TEST_F(InstalledProgramTest, WithoutAHomeNothingIsWritten) {
     EXPECT_EQ(ReadFile(defaults), adminFile);
 }
 
+TEST_F(InstalledProgramTest, RootWithAnotherUsersHomeLeavesThatHomeAlone) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "only root can be handed another user's HOME";
+    }
+    fs::create_directories(defaults.parent_path());
+    WriteFile(defaults, adminFile);
+    TempDir userHome;
+    GiveToUnprivileged(userHome.path());
+    ScopedEnv noConfigHome("XDG_CONFIG_HOME", "relative");
+    ScopedEnv home("HOME", userHome.path().string());  // as sudo -E leaves it
+    PrepareSettingsAtStart(beside);
+    EXPECT_EQ(Read("COMPORT"), "+COM5");
+    WriteIniValue("SerialSync", "COMPORT", "+COM3", beside);
+    EXPECT_TRUE(fs::is_empty(userHome.path()));
+    EXPECT_TRUE(fs::is_empty(program));
+}
+
 TEST_F(SettingsLocationTest, AFileTheCallerNamesIsReadAndWrittenAsItIs) {
     WriteFile(beside, adminFile);
     fs::create_directories(copy.parent_path());
