@@ -1,21 +1,9 @@
 #include "service/clock_service.h"
 
+#include "clock/continue_on_error.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
 #include "settings/settings_location.h"
-
-namespace {
-
-// As the window's load: a step that fails is skipped and the next one runs.
-template <typename Step>
-void ContinueOnError(Step&& step) {
-    try {
-        step();
-    } catch (...) {
-    }
-}
-
-}  // namespace
 
 ClockService::ClockService(const PcClock& clock, SerialPort& device,
                            std::filesystem::path settingsFile, std::string version)

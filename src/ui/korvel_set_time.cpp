@@ -6,6 +6,7 @@
 #include <QScreen>
 #include <QStyle>
 
+#include "clock/continue_on_error.h"
 #include "desktop/tray_icon.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
@@ -50,15 +51,6 @@ void ShrinkToFit(QWidget* control, const QString& text) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
     }
     control->setFont(font);
-}
-
-// Continue on error: a step that fails is skipped silently and the next one runs.
-template <typename Step>
-void ContinueOnError(Step&& step) {
-    try {
-        step();
-    } catch (...) {
-    }
 }
 
 }  // namespace
