@@ -136,7 +136,9 @@ Section "Beamclock" SecProgram
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\beamclock.exe,0"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  ; _?= runs the uninstaller where it lies instead of from a copy in the temporary folder, so
+  ; that whoever starts the quiet removal waits for its end and gets its exit status.
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -158,6 +160,27 @@ Section "-after"
   ${EndIf}
 SectionEnd
 
+; A running program cannot delete itself: when the uninstaller runs where it lies (the quiet
+; removal), a hidden command removes it, and then the folder if empty, once it has ended. It
+; gives up after about 100 seconds rather than run on.
+Function un.RemoveUninstallerAfterExit
+  Push $0
+  Push $1
+  StrCpy $0 "$TEMP\beamclock-remove-uninstaller.cmd"
+  FileOpen $1 $0 w
+  FileWrite $1 '@echo off$\r$\nset tries=0$\r$\n:again$\r$\n'
+  FileWrite $1 'del "$INSTDIR\uninstall.exe" >nul 2>&1$\r$\n'
+  FileWrite $1 'if not exist "$INSTDIR\uninstall.exe" goto gone$\r$\n'
+  FileWrite $1 'set /a tries+=1$\r$\nif %tries% geq 100 goto gone$\r$\n'
+  FileWrite $1 'ping -n 2 127.0.0.1 >nul$\r$\ngoto again$\r$\n'
+  FileWrite $1 ':gone$\r$\nrmdir "$INSTDIR" >nul 2>&1$\r$\ndel "%~f0" >nul 2>&1$\r$\n'
+  FileClose $1
+  SetOutPath "$TEMP" ; not the folder being removed, which its working folder would keep
+  ExecShell "" "$SYSDIR\cmd.exe" '/c "$0"' SW_HIDE
+  Pop $1
+  Pop $0
+FunctionEnd
+
 Section "un.Beamclock"
   SectionIn RO
   Call un.CloseBeamclock
@@ -176,6 +199,9 @@ Section "un.Beamclock"
   Delete "$INSTDIR\uninstall.exe"
   ; Only when empty: Skyfix.ini, and whatever else the user keeps there, stays.
   RMDir "$INSTDIR"
+  ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+    Call un.RemoveUninstallerAfterExit
+  ${EndIf}
 SectionEnd
 
 ; Off unless ticked, and never in a silent removal: an upgrade script must not lose the settings.

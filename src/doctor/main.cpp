@@ -14,6 +14,9 @@
 #include "doctor/account.h"
 #include "doctor/clock_check.h"
 #include "doctor/device_manager.h"
+#ifndef _WIN32
+#include "doctor/journal.h"
+#endif
 #include "doctor/listen.h"
 #include "doctor/ports_check.h"
 #include "doctor/processes.h"
@@ -28,6 +31,27 @@ namespace fs = std::filesystem;
 
 namespace {
 
+#ifdef _WIN32
+constexpr const char* kUsage =
+    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "       beamclock-doctor --listen COMn [--seconds N] [--json]\n"
+    "\n"
+    "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
+    "makes of it, COM1 to COM16 and why each can or cannot be opened, with their names in\n"
+    "Device Manager, the PC clock, its time zone and Windows Time, a running Beamclock and\n"
+    "its folder, and the last lines it logged. Exit status 0 when Beamclock can send as\n"
+    "configured, 1 when something stops it, 2 for bad usage.\n"
+    "\n"
+    "  --dir PROGRAM_DIR  the folder of the beamclock.exe to look at, whose Skyfix.ini the\n"
+    "                     settings rule starts from (default: this program's own folder)\n"
+    "  --json             the same findings as JSON\n"
+    "  --listen COMn      open the port at 9600 8N1 and show each packet that arrives: the\n"
+    "                     time it names, local or UTC, and how late its first byte came;\n"
+    "                     exit status 1 unless every even second came once, on time, and\n"
+    "                     2 when the port cannot be opened\n"
+    "  --seconds N        how long to listen (default 60)\n"
+    "  --help, --version\n";
+#else
 constexpr const char* kUsage =
     "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
     "       beamclock-doctor --service [--json]\n"
@@ -46,9 +70,11 @@ constexpr const char* kUsage =
     "  --json             the same findings as JSON\n"
     "  --listen COMn      open the port (or any DEVICE) at 9600 8N1 and show each packet that\n"
     "                     arrives: the time it names, local or UTC, and how late its first\n"
-    "                     byte came; exit status 1 unless every even second came once, on time\n"
+    "                     byte came; exit status 1 unless every even second came once, on\n"
+    "                     time, and 2 when the device cannot be opened\n"
     "  --seconds N        how long to listen (default 60)\n"
     "  --help, --version\n";
+#endif
 
 int BadUsage(const char* why) {
     std::fprintf(stderr, "beamclock-doctor: %s\n%s", why, kUsage);
@@ -136,6 +162,7 @@ int main(int argc, char* argv[]) {
     CheckPorts(settings, account, processes, report);
     CheckClock(report);
     CheckRunning(settings, account, processes, report);
+    AddDesktopEvents(report);
 #else
     bool serviceEvents = service;
     if (service) {

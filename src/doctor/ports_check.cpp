@@ -147,6 +147,7 @@ void CheckRunning(const SettingsVerdict& settings, const Account& account,
         mine = true;
         report.Add("running", kDesktopProgram, Level::Ok,
                    Describe(*process) + " runs for this user" +
+                       (process->folder.empty() ? "" : " from " + process->folder) +
                        (device.empty()      ? ""
                         : holder == process ? "; it holds the chosen port " + device
                                             : "; it does not hold the chosen port " + device));

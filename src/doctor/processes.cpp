@@ -37,6 +37,9 @@ Process Read(pid_t pid, const fs::path& dir) {
     }
     process.service = process.service || process.name == kServiceProgram;
     std::error_code error;
+    if (process.name == kDesktopProgram) {
+        process.folder = fs::read_symlink(dir / "exe", error).parent_path().string();
+    }
     for (const auto& fd : fs::directory_iterator(dir / "fd", error)) {
         struct stat target {};
         if (::stat(fd.path().c_str(), &target) == 0 && S_ISCHR(target.st_mode)) {

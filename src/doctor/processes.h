@@ -19,6 +19,9 @@ struct Process {
     std::string name;      // the command's name
     std::string user;      // the account's name, or its number
     bool service = false;  // beamclockd, or anything systemd started as its unit
+    // Where a Beamclock's program lies, when this user may see it: with several installed
+    // (a package and a build, the installer's and a zip's) it tells which one runs.
+    std::string folder;
     std::vector<std::pair<dev_t, ino_t>> openFiles;
 };
 

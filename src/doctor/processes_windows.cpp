@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 #include "doctor/processes.h"
 #include "doctor/windows_text.h"
@@ -43,6 +44,21 @@ std::string UserOf(DWORD pid) {
     return user;
 }
 
+// "C:\\Users\\ann\\AppData\\Local\\Programs\\Beamclock", or "" when Windows does not say.
+std::string FolderOf(DWORD pid) {
+    std::string folder;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process != nullptr) {
+        wchar_t image[MAX_PATH * 4];
+        DWORD size = MAX_PATH * 4;
+        if (QueryFullProcessImageNameW(process, 0, image, &size)) {
+            folder = Utf8(std::filesystem::path(image).parent_path().c_str());
+        }
+        CloseHandle(process);
+    }
+    return folder;
+}
+
 // "beamclock" for "Beamclock.EXE", so that a name compares as on Linux.
 std::string CommandName(const wchar_t* exe) {
     std::string name = Utf8(exe);
@@ -69,7 +85,12 @@ ProcessTable::ProcessTable() {
         process.pid = static_cast<pid_t>(entry.th32ProcessID);
         process.uid = SessionOf(entry.th32ProcessID);
         process.name = CommandName(entry.szExeFile);
-        process.user = process.name == "beamclock" ? UserOf(entry.th32ProcessID) : "?";
+        if (process.name == kDesktopProgram) {
+            process.user = UserOf(entry.th32ProcessID);
+            process.folder = FolderOf(entry.th32ProcessID);
+        } else {
+            process.user = "?";
+        }
         processes_.push_back(process);
     }
     CloseHandle(snapshot);

@@ -1,16 +1,8 @@
 #include "doctor/recent_events.h"
 
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-
-#include <cstdio>
-#include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "log/log_file.h"
 
@@ -18,11 +10,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kSection = "recent events";
-
-std::string TheLast(std::size_t count) {
-    return count == 1 ? "the last line" : "the last " + std::to_string(count) + " lines";
-}
+#ifdef _WIN32
+constexpr const char* kNoLogFolder = "no log: LOCALAPPDATA is not set";
+#else
+constexpr const char* kNoLogFolder = "no log: neither XDG_STATE_HOME nor HOME is set";
+#endif
 
 }  // namespace
 
@@ -37,90 +29,24 @@ std::vector<std::string> LastLines(std::istream& in, std::size_t count) {
     return {last.begin(), last.end()};
 }
 
-JournalReading MakeSenseOfJournal(const std::string& output, int exitStatus, bool mayReadAll) {
-    JournalReading reading;
-    if (exitStatus != 0) {
-        reading.why = "journalctl could not read the journal (exit status " +
-                      std::to_string(exitStatus) + ")";
-        return reading;
-    }
-    if (!mayReadAll) {
-        // journalctl answers "-- No entries --" rather than saying it may show nothing.
-        reading.why =
-            "the journal cannot be read by this user: only root and the groups systemd-journal "
-            "and adm see the service's lines; run the doctor with sudo";
-        return reading;
-    }
-    reading.readable = true;
-    std::istringstream lines(output);
-    for (const std::string& line : LastLines(lines, kRecentEvents)) {
-        if (line.rfind("-- ", 0) != 0) {  // "-- No entries --", "-- Boot ... --"
-            reading.lines.push_back(line);
-        }
-    }
-    return reading;
-}
-
-bool MayReadSystemJournal() {
-    if (::geteuid() == 0) {
-        return true;
-    }
-    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
-    groups.resize(static_cast<std::size_t>(
-        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
-    groups.push_back(::getegid());
-    for (gid_t gid : groups) {
-        group* entry = ::getgrgid(gid);
-        std::string name = entry != nullptr ? entry->gr_name : "";
-        if (name == "systemd-journal" || name == "adm") {
-            return true;
-        }
-    }
-    return false;
-}
-
-JournalReading ReadJournal(const std::string& unit, bool mayReadAll) {
-    std::string command = "journalctl --no-pager -q -u '" + unit + "' -n " +
-                          std::to_string(kRecentEvents) + " -o short-iso 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return MakeSenseOfJournal("", 127, mayReadAll);
-    }
-    std::string output;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, got);
-    }
-    int status = ::pclose(pipe);
-    return MakeSenseOfJournal(output, WIFEXITED(status) ? WEXITSTATUS(status) : 128, mayReadAll);
+std::string TheLastLines(std::size_t count) {
+    return count == 1 ? "the last line" : "the last " + std::to_string(count) + " lines";
 }
 
 void AddDesktopEvents(Report& report) {
     fs::path log = LogFilePath();
     std::ifstream in(log);
     if (log.empty() || !in) {
-        report.Add(kSection, "log", Level::Note,
-                   log.empty() ? "no log: neither XDG_STATE_HOME nor HOME is set"
+        report.Add(kRecentEventsSection, "log", Level::Note,
+                   log.empty() ? kNoLogFolder
                                : log.string() +
                                      " is not there (nothing logged on this account "
                                      "yet) or cannot be read");
         return;
     }
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
-    report.Add(
-        kSection, "log", Level::Ok,
-        lines.empty() ? log.string() + " is empty" : TheLast(lines.size()) + " of " + log.string());
+    report.Add(kRecentEventsSection, "log", Level::Ok,
+               lines.empty() ? log.string() + " is empty"
+                             : TheLastLines(lines.size()) + " of " + log.string());
     report.SetEvents(std::move(lines));
-}
-
-void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report) {
-    JournalReading reading = ReadJournal(unit, mayReadAll);
-    if (!reading.readable) {
-        report.Add(kSection, "journal", Level::Note, reading.why);
-        return;
-    }
-    report.Add(kSection, "journal", Level::Ok,
-               reading.lines.empty() ? "no lines from " + unit + " in the journal"
-                                     : TheLast(reading.lines.size()) + " of journalctl -u " + unit);
-    report.SetEvents(std::move(reading.lines));
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <filesystem>
+#include <cstddef>
 #include <istream>
 #include <string>
 #include <vector>
@@ -8,27 +8,13 @@
 #include "doctor/report.h"
 
 inline constexpr std::size_t kRecentEvents = 10;
+inline constexpr const char* kRecentEventsSection = "recent events";
 
 // The last count lines of what the stream holds, read through once.
 std::vector<std::string> LastLines(std::istream& in, std::size_t count);
 
-// What journalctl gave, made sense of: its lines, or why there are none.
-struct JournalReading {
-    bool readable = false;
-    std::vector<std::string> lines;
-    std::string why;  // when not readable
-};
+// "the last line", "the last 7 lines".
+std::string TheLastLines(std::size_t count);
 
-// mayReadAll: whether this account may read the system journal (root, or group
-// systemd-journal or adm); without it, journalctl shows the service's lines to nobody.
-JournalReading MakeSenseOfJournal(const std::string& output, int exitStatus, bool mayReadAll);
-
-// Root, or a member of systemd-journal or adm: who sees every unit's lines.
-bool MayReadSystemJournal();
-
-// Runs journalctl -u UNIT -n 10 -o short-iso.
-JournalReading ReadJournal(const std::string& unit, bool mayReadAll);
-
-// The "recent events" section: the desktop log's last lines, or the service's journal.
+// The "recent events" section from the desktop program's log file.
 void AddDesktopEvents(Report& report);
-void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report);

@@ -9,6 +9,7 @@
 #include "doctor/advice.h"
 #include "doctor/clock_check.h"
 #include "doctor/ports_check.h"
+#include "doctor/journal.h"
 #include "doctor/recent_events.h"
 #include "doctor/report.h"
 #include "doctor/service_check.h"

@@ -49,7 +49,8 @@ class Checks(unittest.TestCase):
         self.assertEqual(status, 0, out)
         self.assertIn("in use by the running Beamclock, as it should be", out)
         self.assertRegex(out, rf"beamclock \(pid {program.process.pid}, user \w+\) runs for "
-                              rf"this user; it holds the chosen port {self.line.device}")
+                              rf"this user from {re.escape(program.directory)}; it holds the "
+                              rf"chosen port {self.line.device}")
 
     def test_broken_setups_exit_one_and_say_why(self):
         cases = {

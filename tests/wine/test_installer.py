@@ -4,6 +4,7 @@ and the quiet uninstall, one scenario checked step by step. The registry is read
 own reg.exe."""
 
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -69,7 +70,8 @@ class Installer(unittest.TestCase):
         entry = self.registry(UNINSTALL_KEY)
         self.assertEqual(entry.get("DisplayVersion"), "1.0.2", entry)
         self.assertEqual(entry.get("InstallLocation"), folder, entry)
-        self.assertEqual(entry.get("QuietUninstallString"), f'"{folder}\\uninstall.exe" /S')
+        self.assertEqual(entry.get("QuietUninstallString"),
+                         f'"{folder}\\uninstall.exe" /S _?={folder}')
         self.assertEqual(entry.get("NoModify"), "0x1")
         for name in ("DisplayName", "Publisher", "DisplayIcon", "EstimatedSize",
                      "UninstallString", "NoRepair"):
@@ -112,17 +114,33 @@ class Installer(unittest.TestCase):
         self.line.drain()
         self.assertTrue(self.line.packets(4.5), "no packets from the new copy")
 
-        # The quiet removal, as Apps & features starts it; the uninstaller goes on from a copy
-        # of itself, so its end is seen in the folder.
+        # The quiet removal, as Apps & features starts it. A copy that does not close when
+        # asked (stopped here) fails it with status 2 and nothing removed.
         program, arguments = entry["QuietUninstallString"][1:].split('"', 1)
-        code, said = self.wine(program, *arguments.split())
+        arguments = arguments.strip().split(" ", 1)
+        stuck = [int(pid) for pid in subprocess.run(
+            ["pgrep", "-f", r"Beamclock\\beamclock\.exe"], capture_output=True,
+            text=True).stdout.split()]
+        self.assertTrue(stuck, "the new copy's process is not found")
+        for pid in stuck:
+            os.kill(pid, signal.SIGSTOP)
+        code, said = self.wine(program, *arguments)
+        for pid in stuck:
+            os.kill(pid, signal.SIGCONT)
+        self.assertEqual(code, 2, said)
+        self.assertEqual(self.registry(UNINSTALL_KEY).get("DisplayVersion"), "1.0.2")
+        self.assertTrue(os.path.isfile(exe))
+
+        # Started again, it waits for the copy, and its status is the removal's own.
+        code, said = self.wine(program, *arguments)
         self.assertEqual(code, 0, said)
+        self.assertEqual(self.registry(UNINSTALL_KEY), {})
+        self.assertFalse(os.path.exists(exe))
         self.assertTrue(wait_until(
             lambda: not os.path.exists(os.path.join(installed, "uninstall.exe")), 30),
-            "the uninstaller did not finish")
+            "the uninstaller itself stays")
         self.assertTrue(wait_until(lambda: not tray_icons(self.session), 10),
                         "the tray icon lingers after the removal")
-        self.assertEqual(self.registry(UNINSTALL_KEY), {})
         self.assertNotIn("Beamclock", self.registry(RUN_KEY))
         for name in files:
             self.assertFalse(os.path.exists(os.path.join(installed, name)), name)

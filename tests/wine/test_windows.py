@@ -291,7 +291,17 @@ class WindowsDoctor(unittest.TestCase):
         self.assertEqual(status, 0, out)
         found = self.findings(out)
         self.assertIn("COM5", found[("ports", "COM5 (chosen)")]["text"])
-        self.assertRegex(found[("running", "beamclock")]["text"], r"beamclock \(pid \d+")
+        self.assertRegex(found[("running", "beamclock")]["text"],
+                         r"beamclock \(pid \d+.* runs for this user from [A-Z]:\\.*Beamclock")
+        self.assertIn("beamclock.log", found[("recent events", "log")]["text"])
+        self.assertTrue(json.loads(out)["recent_events"], "the program's log lines are missing")
+
+        # Windows' own usage, no sudo and no service; a port that is not there ends as on Linux.
+        status, usage = self.doctor("--help")
+        self.assertEqual(status, 0)
+        self.assertNotIn("sudo", usage)
+        self.assertNotIn("--service", usage)
+        self.assertEqual(self.doctor("--listen", "COM9", "--seconds", "1")[0], 2)
 
         # Heard, and judged: a packet late under this machine's load makes the status 1.
         status, out = self.doctor("--listen", "COM6", "--seconds", "8")
