@@ -45,25 +45,30 @@ std::uint64_t NameHash(const std::string& text) {
 
 namespace {
 
-// A folder of this user's alone: made 0700 where missing, refused when it is a link, or anyone
-// else owns it or may write to it, so nobody else can make the lock first.
+// A folder of this user's alone: refused when it is a link, or anyone else owns it or may
+// write to it, so nobody else can make the lock first.
 bool IsOwnPrivateFolder(const fs::path& folder) {
-    ::mkdir(folder.c_str(), 0700);
     struct stat status {};
     return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
            status.st_uid == ::geteuid() && (status.st_mode & 022) == 0;
 }
 
+bool MakeOwnPrivateFolder(const fs::path& folder) {
+    ::mkdir(folder.c_str(), 0700);
+    return IsOwnPrivateFolder(folder);
+}
+
 }  // namespace
 
-// Without a runtime directory (su, ssh, cron, no logind) the lock goes to ~/.cache/beamclock:
+// Without a runtime directory of the user's own (su, ssh, cron, no logind; or one inherited
+// from another user, as after su without -) the lock goes to ~/.cache/beamclock:
 // the user's own, made 0700, and the XDG place for what may vanish at any time, which a lock
 // of a copy that has ended is. A user with no home to write (nobody, a service account) gets
 // a folder of its own in the temporary directory, checked the same way: the shared folder
 // itself would let anyone make the file first.
 fs::path LockFolder() {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && fs::path(runtime).is_absolute()) {
+    if (runtime != nullptr && fs::path(runtime).is_absolute() && IsOwnPrivateFolder(runtime)) {
         return fs::path(runtime);
     }
     fs::path cache;
@@ -77,13 +82,13 @@ fs::path LockFolder() {
     std::error_code error;
     if (!cache.empty() && !InAnotherUsersPlace(cache / "beamclock")) {
         fs::create_directories(cache, error);
-        if (IsOwnPrivateFolder(cache / "beamclock")) {
+        if (MakeOwnPrivateFolder(cache / "beamclock")) {
             return cache / "beamclock";
         }
     }
     fs::path temporary =
         fs::temp_directory_path(error) / ("beamclock-" + std::to_string(::geteuid()));
-    if (!error && IsOwnPrivateFolder(temporary)) {
+    if (!error && MakeOwnPrivateFolder(temporary)) {
         return temporary;
     }
     return {};  // not ours alone: no lock rather than one others can take
@@ -178,11 +183,12 @@ bool SingleInstance::Claim(const fs::path& settingsFile) {
         bool held = errno == EWOULDBLOCK;
         pid_t holder = held ? HolderOf(fd) : 0;
         ::close(fd);
-        if (holder > 0 && !IsOwnProgram(holder)) {
-            return true;  // held, but not by a Beamclock of ours: nothing to defer to
-        }
-        if (holder > 0) {
-            ::kill(holder, SIGUSR1);  // SIGUSR1 ends a process that does not expect it
+        // The file is this user's own, in a folder of its own: whoever holds it is a copy of
+        // this user's for the same settings, whatever its program file is called. Only one
+        // shown to be a Beamclock of this user is asked to show itself: SIGUSR1 ends a process
+        // that does not expect it, and the pid may be a stale one.
+        if (holder > 0 && IsOwnProgram(holder)) {
+            ::kill(holder, SIGUSR1);
         }
         return !held;
     }

@@ -70,11 +70,15 @@ TEST(SingleInstance, OnlyABeamclockOfTheSameUserIsAskedToShowItself) {
 TEST(SingleInstance, TheLockIsKeptInAFolderAndAFileOfTheUsersOwn) {
     TempDir dir;
     std::filesystem::path settings = dir / "Skyfix.ini";
-    {
-        ScopedEnv runtime("XDG_RUNTIME_DIR", "relative");  // counts as none
+    // A relative runtime folder counts as none; so does one others may write, as another
+    // user's inherited through su without - would be.
+    TempDir shared;
+    ASSERT_EQ(::chmod(shared.path().c_str(), 0777), 0);
+    for (std::string unusable : {std::string("relative"), shared.path().string()}) {
+        ScopedEnv runtime("XDG_RUNTIME_DIR", unusable);
         ScopedEnv cache("XDG_CACHE_HOME", (dir / "cache").string());
         std::filesystem::path lock = InstanceLockPath(settings);
-        EXPECT_EQ(lock.parent_path(), dir / "cache" / "beamclock");
+        EXPECT_EQ(lock.parent_path(), dir / "cache" / "beamclock") << unusable;
         struct stat status {};
         ASSERT_EQ(::stat(lock.parent_path().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0700u);
@@ -91,8 +95,15 @@ TEST(SingleInstance, TheLockIsKeptInAFolderAndAFileOfTheUsersOwn) {
         EXPECT_TRUE(instance.Claim(settings));
         ASSERT_EQ(::fchown(planted, ::geteuid(), ::getegid()), 0);
     }
+    // Our own file, held by a copy under another program name (the pid it wrote is not a
+    // Beamclock): still one copy, and nothing signalled.
+    pid_t other = Sleeper(true, 0);
+    std::string pid = std::to_string(other) + "\n";
+    ASSERT_EQ(::pwrite(planted, pid.data(), pid.size(), 0), static_cast<ssize_t>(pid.size()));
     SingleInstance second;
-    EXPECT_FALSE(second.Claim(settings));  // our own file, held: another copy runs
+    EXPECT_FALSE(second.Claim(settings));
+    EXPECT_EQ(::waitpid(other, nullptr, WNOHANG), 0);
+    End(other);
     ::close(planted);
 }
 
