@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,40 @@ std::time_t UtcInstant(std::tm& fields) {
     return ::timegm(&fields);
 #endif
 }
+
+volatile std::sig_atomic_t stopAsked = 0;
+
+extern "C" void AskToStop(int) {
+    stopAsked = 1;
+}
+
+// Ctrl-C, or a kill from a script, ends the listening as its time running out would: with the
+// summary, and the line's settings put back. The signals' old handlers come back afterwards.
+class StopOnSignals {
+  public:
+    StopOnSignals() {
+        stopAsked = 0;
+        for (std::size_t i = 0; i < kCount; ++i) {
+            old_[i] = std::signal(kSignals[i], AskToStop);
+        }
+    }
+    ~StopOnSignals() {
+        for (std::size_t i = 0; i < kCount; ++i) {
+            std::signal(kSignals[i], old_[i]);
+        }
+    }
+    StopOnSignals(const StopOnSignals&) = delete;
+    StopOnSignals& operator=(const StopOnSignals&) = delete;
+
+  private:
+#ifdef _WIN32
+    static constexpr int kSignals[] = {SIGINT, SIGBREAK};
+#else
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+#endif
+    static constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
+    void (*old_[kCount])(int) = {};
+};
 
 double WallSeconds() {
     WallTime now = WallClockNow();
@@ -196,9 +231,10 @@ int Listen(const std::string& device, double seconds, bool json) {
             events.push_back(std::move(event));
         }
     };
+    StopOnSignals stopOnSignals;
     double started = WallSeconds();
     double until = started + seconds;
-    for (double now = started; now < until; now = WallSeconds()) {
+    for (double now = started; now < until && !stopAsked; now = WallSeconds()) {
         int waitMs = static_cast<int>(std::ceil((until - now) * 1000));
         std::string bytes = line->Read(std::min(waitMs, 1000));
         double arrival = WallSeconds();  // as close to the wake-up as it can be taken
@@ -207,6 +243,9 @@ int Listen(const std::string& device, double seconds, bool json) {
         }
     }
     double ended = WallSeconds();
+    if (stopAsked && !json) {
+        std::printf("Stopped after %.1f s\n", ended - started);
+    }
     keep(stream.Finish());
     line.reset();
 

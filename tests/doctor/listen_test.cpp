@@ -3,8 +3,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "doctor/listen.h"
@@ -129,5 +132,37 @@ TEST(DoctorListen, WhatWaitedIsDroppedAndTheLineIsPutBack) {
     ASSERT_EQ(::tcgetattr(other, &after), 0);
     EXPECT_EQ(::cfgetispeed(&after), static_cast<speed_t>(B1200));
     EXPECT_NE(after.c_lflag & ICANON, 0u);
+    ::close(other);
+}
+
+// Ctrl-C in the middle of a long listen: the summary still comes, the line is put back, and
+// the program's own handling of the signal is as it was.
+TEST(DoctorListen, ASignalEndsItAsItsTimeWould) {
+    PtyPair line;
+    int other = ::open(line.device().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios before{};
+    ASSERT_EQ(::tcgetattr(other, &before), 0);
+    ::cfsetispeed(&before, B1200);
+    ASSERT_EQ(::tcsetattr(other, TCSANOW, &before), 0);
+    auto previous = std::signal(SIGINT, SIG_IGN);
+    std::thread interrupt([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::kill(::getpid(), SIGINT);
+    });
+
+    testing::internal::CaptureStdout();
+    auto started = std::chrono::steady_clock::now();
+    int status = Listen(line.device(), 60, false);
+    auto took = std::chrono::steady_clock::now() - started;
+    std::string out = testing::internal::GetCapturedStdout();
+    interrupt.join();
+    EXPECT_LT(took, std::chrono::seconds(10));
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("Stopped after"), std::string::npos) << out;
+    EXPECT_NE(out.find("0 packets"), std::string::npos) << out;
+    termios after{};
+    ASSERT_EQ(::tcgetattr(other, &after), 0);
+    EXPECT_EQ(::cfgetispeed(&after), static_cast<speed_t>(B1200));
+    EXPECT_EQ(std::signal(SIGINT, previous), SIG_IGN);
     ::close(other);
 }
