@@ -7,6 +7,7 @@
 #include "log/event_log.h"
 #include "settings/ascii_case.h"
 #include "settings/settings_file.h"
+#include "settings/settings_location.h"
 
 namespace {
 
@@ -77,7 +78,8 @@ void TimeReference::Click() {
         WriteIniValue("SerialSync", "TimeLocal", BooleanText(selected_[kLocal]), settingsFile_) &&
         saved;
     if (!saved) {
-        Log().NotSaved("TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
+        Log().NotSaved("TimeUTC", BooleanText(selected_[kUtc]),
+                       LocateSettings(settingsFile_).Used());
     }
 }
 

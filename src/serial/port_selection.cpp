@@ -3,6 +3,7 @@
 #include "log/event_log.h"
 #include "serial/port_names.h"
 #include "settings/settings_file.h"
+#include "settings/settings_location.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ void ChooseListEntry(const std::string& listText, KeptPort& port,
     }
     // Saved even when the open failed, so the port is tried again at the next start.
     if (!WriteIniValue("SerialSync", "COMPORT", listText, settingsFile)) {
-        Log().NotSaved("COMPORT", listText, settingsFile);
+        Log().NotSaved("COMPORT", listText, LocateSettings(settingsFile).Used());
     }
 }
 
