@@ -2,6 +2,7 @@
 run from them by an unprivileged user, from a folder that user cannot write. BEAMCLOCK_DEBS
 names the three packages: beamclock, beamclockd and beamclock-doctor."""
 
+import json
 import os
 import pwd
 import shutil
@@ -166,6 +167,15 @@ class InstalledForAUser(unittest.TestCase):
             env=env, cwd="/", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
         self.assertGreaterEqual(len(self.line.packets(4.5)), 1)
+        # The packaged doctor, as the user asks it: findings, not a crash.
+        subprocess.run(["dpkg-deb", "-x", DEBS["beamclock-doctor"], self.root], check=True)
+        doctor = subprocess.run(
+            ["setpriv", f"--reuid={self.user.pw_uid}", f"--regid={self.user.pw_gid}",
+             "--clear-groups", os.path.join(self.root, "usr", "bin", "beamclock-doctor"),
+             "--json"], env=dict(env, HOME=self.home), cwd="/", capture_output=True, text=True,
+            timeout=30)
+        self.assertIn(doctor.returncode, (0, 1), doctor.stderr)
+        self.assertTrue(json.loads(doctor.stdout)["findings"])
         process.terminate()  # systemctl stop
         self.assertEqual(process.wait(timeout=10), 0)
         with open(service_file, "rb") as file:
