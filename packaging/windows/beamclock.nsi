@@ -11,6 +11,7 @@ RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
 !include LogicLib.nsh
+!include Sections.nsh
 !include FileFunc.nsh
 !include MUI2.nsh
 !include WinMessages.nsh
@@ -112,6 +113,9 @@ FunctionEnd
   File "/oname=${NAME}" "${SOURCE}"
   ${If} ${Errors}
     MessageBox MB_OK|MB_ICONSTOP "Could not write $INSTDIR\${NAME}." /SD IDOK
+    ${If} $wasRunning == 1
+      Call StartBeamclock ; the copy closed for the upgrade comes back, with the files it finds
+    ${EndIf}
     SetErrorLevel 2
     Abort "Could not write $INSTDIR\${NAME}."
   ${EndIf}
@@ -148,6 +152,17 @@ SectionEnd
 Section "Start Beamclock when I log in" SecStartAtLogin
 SectionEnd
 
+; An upgrade keeps the choice made before: an earlier install without the Run value is one
+; whose user turned start at login off. A first install has it on, silent or not.
+Function .onInit
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegStr $1 HKCU "${RUN_KEY}" "Beamclock"
+  ${If} $0 != ""
+  ${AndIf} $1 == ""
+    !insertmacro UnselectSection ${SecStartAtLogin}
+  ${EndIf}
+FunctionEnd
+
 Section "-after"
   ${If} ${SectionIsSelected} ${SecStartAtLogin}
     WriteRegStr HKCU "${RUN_KEY}" "Beamclock" '"$INSTDIR\beamclock.exe"'
@@ -162,36 +177,42 @@ SectionEnd
 
 ; A running program cannot delete itself: when the uninstaller runs where it lies (the quiet
 ; removal), a hidden command removes it, and then the folder if empty, once it has ended. It
-; gives up after about 100 seconds rather than run on.
+; gives up after about 100 seconds rather than run on. The script is plain ASCII and finds the
+; folder in its environment: cmd reads a script in the OEM code page, which would garble a
+; folder named in any other, and a name with & or ( would break its command line.
 Function un.RemoveUninstallerAfterExit
   Push $0
-  Push $1
-  StrCpy $0 "$TEMP\beamclock-remove-uninstaller.cmd"
-  FileOpen $1 $0 w
-  FileWrite $1 '@echo off$\r$\nset tries=0$\r$\n:again$\r$\n'
-  FileWrite $1 'del "$INSTDIR\uninstall.exe" >nul 2>&1$\r$\n'
-  FileWrite $1 'if not exist "$INSTDIR\uninstall.exe" goto gone$\r$\n'
-  FileWrite $1 'set /a tries+=1$\r$\nif %tries% geq 100 goto gone$\r$\n'
-  FileWrite $1 'ping -n 2 127.0.0.1 >nul$\r$\ngoto again$\r$\n'
-  FileWrite $1 ':gone$\r$\nrmdir "$INSTDIR" >nul 2>&1$\r$\ndel "%~f0" >nul 2>&1$\r$\n'
-  FileClose $1
-  SetOutPath "$TEMP" ; not the folder being removed, which its working folder would keep
-  ExecShell "" "$SYSDIR\cmd.exe" '/c "$0"' SW_HIDE
-  Pop $1
+  System::Call 'kernel32::SetEnvironmentVariableW(w "BEAMCLOCK_FOLDER", w "$INSTDIR")'
+  FileOpen $0 "$TEMP\beamclock-remove-uninstaller.cmd" w
+  FileWrite $0 '@echo off$\r$\nset tries=0$\r$\n:again$\r$\n'
+  FileWrite $0 'del "%BEAMCLOCK_FOLDER%\uninstall.exe" >nul 2>&1$\r$\n'
+  FileWrite $0 'if not exist "%BEAMCLOCK_FOLDER%\uninstall.exe" goto gone$\r$\n'
+  FileWrite $0 'set /a tries+=1$\r$\nif %tries% geq 100 goto gone$\r$\n'
+  FileWrite $0 'ping -n 2 127.0.0.1 >nul$\r$\ngoto again$\r$\n'
+  FileWrite $0 ':gone$\r$\nrmdir "%BEAMCLOCK_FOLDER%" >nul 2>&1$\r$\ndel "%~f0" >nul 2>&1$\r$\n'
+  FileClose $0
+  SetOutPath "$TEMP" ; its working folder: not the folder being removed, which it would keep
+  ExecShell "" "$SYSDIR\cmd.exe" "/c beamclock-remove-uninstaller.cmd" SW_HIDE
   Pop $0
 FunctionEnd
+
+!macro Remove NAME
+  Delete "$INSTDIR\${NAME}"
+  ${If} ${FileExists} "$INSTDIR\${NAME}"
+    MessageBox MB_OK|MB_ICONSTOP "Could not remove $INSTDIR\${NAME}: is it still running? Close it, then try again." /SD IDOK
+    SetErrorLevel 2
+    Abort "Could not remove $INSTDIR\${NAME}."
+  ${EndIf}
+!macroend
 
 Section "un.Beamclock"
   SectionIn RO
   Call un.CloseBeamclock
-  Delete "$INSTDIR\beamclock.exe"
-  Delete "$INSTDIR\beamclock-doctor.exe"
+  ; The doctor first: one still running (a --listen in a console) stops the removal before
+  ; anything else has gone.
+  !insertmacro Remove "beamclock-doctor.exe"
+  !insertmacro Remove "beamclock.exe"
   Delete "$INSTDIR\README.txt"
-  ${If} ${FileExists} "$INSTDIR\beamclock.exe"
-    MessageBox MB_OK|MB_ICONSTOP "Could not remove $INSTDIR\beamclock.exe." /SD IDOK
-    SetErrorLevel 2
-    Abort "Could not remove $INSTDIR\beamclock.exe."
-  ${EndIf}
   Delete "$SMPROGRAMS\Beamclock.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Beamclock"
   DeleteRegValue HKCU "${APPROVED_KEY}" "Beamclock"

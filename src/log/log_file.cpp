@@ -10,8 +10,8 @@ namespace {
 
 fs::path StateHome() {
 #ifdef _WIN32
-    const char* localAppData = std::getenv("LOCALAPPDATA");
-    if (localAppData != nullptr && *localAppData != '\0') {
+    const wchar_t* localAppData = ::_wgetenv(L"LOCALAPPDATA");  // not through the ANSI code page
+    if (localAppData != nullptr && *localAppData != L'\0') {
         return fs::path(localAppData);
     }
 #else

@@ -35,8 +35,10 @@ bool CanWriteBeside(const fs::path& file) {
 
 std::optional<fs::path> ConfigHome() {
 #ifdef _WIN32
-    const char* appData = std::getenv("APPDATA");
-    if (appData != nullptr && *appData != '\0') {
+    // The wide form: the narrow one goes through the ANSI code page, which turns a user
+    // called Дмитрий on a Western Windows into ???????.
+    const wchar_t* appData = ::_wgetenv(L"APPDATA");
+    if (appData != nullptr && *appData != L'\0') {
         return fs::path(appData);
     }
 #else

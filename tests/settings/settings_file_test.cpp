@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "log/log_file.h"
+#include "settings/settings_location.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -49,3 +51,22 @@ TEST_F(SettingsFile, AnUnwritableFileIsNoFailure) {
     WriteIniValue("SerialSync", "COMPORT", "+COM3", impossible);
     EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", impossible), "None");
 }
+
+#ifdef _WIN32
+// A user called Дмитрий on a Western Windows: the ANSI code page cannot name the profile's
+// folders, so the per-user settings and the log must take them as Windows gives them, wide.
+TEST_F(SettingsFile, FoldersTheAnsiCodePageCannotNameAreKeptAsTheyAre) {
+    std::filesystem::path profile = dir.path() / L"\u0414\u043c\u0438\u0442\u0440\u0438\u0439";
+    auto set = [](const wchar_t* name, const std::filesystem::path& value) {
+        std::wstring old = ::_wgetenv(name) != nullptr ? ::_wgetenv(name) : L"";
+        ::_wputenv_s(name, value.c_str());
+        return old;
+    };
+    std::wstring oldAppData = set(L"APPDATA", profile / "Roaming");
+    std::wstring oldLocal = set(L"LOCALAPPDATA", profile / "Local");
+    EXPECT_EQ(LocateSettings(ini).perUser, profile / "Roaming" / "beamclock" / "Skyfix.ini");
+    EXPECT_EQ(LogFilePath(), profile / "Local" / "beamclock" / "beamclock.log");
+    set(L"APPDATA", oldAppData);
+    set(L"LOCALAPPDATA", oldLocal);
+}
+#endif

@@ -95,7 +95,8 @@ class Installer(unittest.TestCase):
         self.assertTrue(wait_until(lambda: tray_icons(self.session), 40), "no tray icon")
         self.assertTrue(self.line.packets(4.5), "no packets on COM5")
 
-        # The upgrade over the running copy.
+        # The upgrade over the running copy, after the user turned start at login off.
+        self.assertEqual(self.wine("reg", "delete", RUN_KEY, "/v", "Beamclock", "/f")[0], 0)
         old_icons = set(tray_icons(self.session))
         exe = os.path.join(installed, "beamclock.exe")
         written = os.stat(exe).st_ctime_ns
@@ -110,6 +111,7 @@ class Installer(unittest.TestCase):
         self.assertGreater(os.stat(exe).st_ctime_ns, written, "beamclock.exe not replaced")
         self.assertEqual(readme.read_bytes(), shipped)
         self.assertEqual(ini.read_bytes(), SETTINGS)
+        self.assertNotIn("Beamclock", self.registry(RUN_KEY), "start at login came back")
         self.assertTrue(wait_until(lambda: tray_icons(self.session), 40), "no new copy started")
         self.line.drain()
         self.assertTrue(self.line.packets(4.5), "no packets from the new copy")
