@@ -79,7 +79,7 @@ void TimeReference::Click() {
         saved;
     if (!saved) {
         Log().NotSaved("TimeUTC", BooleanText(selected_[kUtc]),
-                       LocateSettings(settingsFile_).Used());
+                       LocateSettings(settingsFile_).write);
     }
 }
 

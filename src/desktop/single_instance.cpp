@@ -47,7 +47,11 @@ namespace {
 
 // A folder of this user's alone: refused when it is a link, or anyone else owns it or may
 // write to it, so nobody else can make the lock first.
-bool IsOwnPrivateFolder(const fs::path& folder) {
+bool IsOwnPrivateFolder(fs::path folder) {
+    folder = folder.lexically_normal();
+    if (!folder.has_filename() && folder.has_relative_path()) {
+        folder = folder.parent_path();  // "link/" would have lstat follow the link
+    }
     struct stat status {};
     return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
            status.st_uid == ::geteuid() && (status.st_mode & 022) == 0;
@@ -60,17 +64,15 @@ bool MakeOwnPrivateFolder(const fs::path& folder) {
 
 }  // namespace
 
-// Without a runtime directory of the user's own (su, ssh, cron, no logind; or one inherited
-// from another user, as after su without -) the lock goes to ~/.cache/beamclock:
-// the user's own, made 0700, and the XDG place for what may vanish at any time, which a lock
-// of a copy that has ended is. A user with no home to write (nobody, a service account) gets
-// a folder of its own in the temporary directory, checked the same way: the shared folder
-// itself would let anyone make the file first.
+// The lock goes to ~/.cache/beamclock: the user's own, made 0700, the XDG place for what may
+// vanish at any time (a lock of a copy that has ended), and the same folder whatever the
+// session says. The runtime directory is not: cron, ssh and su - start without one, and a
+// desktop session's copy and theirs would lock different files and both run. A user with no
+// home to write (nobody, a service account, root with another user's HOME) takes its runtime
+// directory when that is its own private folder, else a folder of its own in the temporary
+// directory, checked the same way: the shared folder itself would let anyone make the file
+// first.
 fs::path LockFolder() {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime != nullptr && fs::path(runtime).is_absolute() && IsOwnPrivateFolder(runtime)) {
-        return fs::path(runtime);
-    }
     fs::path cache;
     const char* xdg = std::getenv("XDG_CACHE_HOME");
     const char* home = std::getenv("HOME");
@@ -85,6 +87,10 @@ fs::path LockFolder() {
         if (MakeOwnPrivateFolder(cache / "beamclock")) {
             return cache / "beamclock";
         }
+    }
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime != nullptr && fs::path(runtime).is_absolute() && IsOwnPrivateFolder(runtime)) {
+        return fs::path(runtime);
     }
     fs::path temporary =
         fs::temp_directory_path(error) / ("beamclock-" + std::to_string(::geteuid()));

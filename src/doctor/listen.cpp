@@ -52,7 +52,8 @@ class StopOnSignals {
 #ifdef _WIN32
     static constexpr int kSignals[] = {SIGINT, SIGBREAK};
 #else
-    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+    // SIGPIPE too: a pipe into head, or an ssh session that drops, ends it the same way.
+    static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
 #endif
     static constexpr std::size_t kCount = sizeof kSignals / sizeof kSignals[0];
     void (*old_[kCount])(int) = {};
@@ -209,6 +210,7 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
 }
 
 int Listen(const std::string& device, double seconds, bool json) {
+    StopOnSignals stopOnSignals;  // before the line is set raw: no moment it could stay so
     std::string error;
     std::unique_ptr<ListenLine> line = ListenLine::Open(device, error);
     if (!line) {
@@ -231,7 +233,6 @@ int Listen(const std::string& device, double seconds, bool json) {
             events.push_back(std::move(event));
         }
     };
-    StopOnSignals stopOnSignals;
     double started = WallSeconds();
     double until = started + seconds;
     for (double now = started; now < until && !stopAsked; now = WallSeconds()) {
@@ -243,8 +244,10 @@ int Listen(const std::string& device, double seconds, bool json) {
         }
     }
     double ended = WallSeconds();
+    char stopped[64];
+    std::snprintf(stopped, sizeof stopped, "Stopped after %.1f s", ended - started);
     if (stopAsked && !json) {
-        std::printf("Stopped after %.1f s\n", ended - started);
+        std::printf("%s\n", stopped);
     }
     keep(stream.Finish());
     line.reset();
@@ -279,6 +282,9 @@ int Listen(const std::string& device, double seconds, bool json) {
         }
         report.Add("listen", "summary", healthy ? Level::Ok : Level::Problem, figures);
         report.Add("listen", "lateness", Level::Ok, lateness);
+        if (stopAsked) {
+            report.Add("listen", "stopped", Level::Note, stopped);
+        }
         std::fputs(report.AsJson().c_str(), stdout);
     } else {
         std::printf("\n%s\n%s\n", figures, lateness.c_str());

@@ -26,6 +26,7 @@
 #include "doctor/settings_check.h"
 #include "doctor/version.h"
 #include "serial/port_names.h"
+#include "settings/settings_file.h"
 
 namespace fs = std::filesystem;
 
@@ -145,7 +146,9 @@ int main(int argc, char* argv[]) {
     }
     if (!listenDevice.empty()) {
         if (std::optional<int> number = ComNumber(listenDevice); number && *number <= kLastPort) {
-            listenDevice = DefaultDeviceForPort(*number);  // "COM5" as the program names it
+            // "COM5" as the program would open it, [Ports] included.
+            listenDevice =
+                PortNames::FromSettings(settingsFilePath(programDirectory)).DeviceFor(*number);
         }
         return Listen(listenDevice, seconds, json);
     }

@@ -146,8 +146,12 @@ void EventLog::TimeChosen(bool utc) {
 
 void EventLog::NotSaved(std::string_view key, std::string_view value,
                         const std::filesystem::path& file) {
-    Say(Priority::Error, "could not save " + std::string(key) + "=" + std::string(value) + " in " +
-                             file.string() + "; it holds until the program ends");
+    // No file at all: no home of this user's own to keep a per-user file in (as root with
+    // another user's HOME), and the program's folder may not be written.
+    std::string where =
+        file.empty() ? ": there is no settings file this user may write" : " in " + file.string();
+    Say(Priority::Error, "could not save " + std::string(key) + "=" + std::string(value) + where +
+                             "; it holds until the program ends");
 }
 
 void EventLog::ShowRequested() {

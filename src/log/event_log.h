@@ -39,6 +39,7 @@ class EventLog {
     void ClockSet(std::int64_t stepMilliseconds);
     void PortChosen(std::string_view entry);
     void TimeChosen(bool utc);
+    // file: the one the write went to; empty when there was none that may be written.
     void NotSaved(std::string_view key, std::string_view value, const std::filesystem::path& file);
     void ShowRequested();
     void Ended(std::string_view why);

@@ -45,7 +45,7 @@ void ChooseListEntry(const std::string& listText, KeptPort& port,
     }
     // Saved even when the open failed, so the port is tried again at the next start.
     if (!WriteIniValue("SerialSync", "COMPORT", listText, settingsFile)) {
-        Log().NotSaved("COMPORT", listText, LocateSettings(settingsFile).Used());
+        Log().NotSaved("COMPORT", listText, LocateSettings(settingsFile).write);
     }
 }
 

@@ -76,7 +76,8 @@ int main(int argc, char* argv[]) {
     // Named after the file really read and written: two installs that share one per-user file
     // are one copy.
     if (!instance.Claim(LocateSettings(settingsFile).Used())) {
-        std::fputs("beamclock: already running with these settings; showing that window\n", stderr);
+        // Asked to show its window only when it is shown to be a Beamclock of this user.
+        std::fputs("beamclock: another copy already runs with these settings\n", stderr);
         return 0;
     }
     window.Load();

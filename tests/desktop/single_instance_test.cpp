@@ -70,21 +70,39 @@ TEST(SingleInstance, OnlyABeamclockOfTheSameUserIsAskedToShowItself) {
 TEST(SingleInstance, TheLockIsKeptInAFolderAndAFileOfTheUsersOwn) {
     TempDir dir;
     std::filesystem::path settings = dir / "Skyfix.ini";
-    // A relative runtime folder counts as none; so does one others may write, as another
-    // user's inherited through su without - would be.
+    // The cache folder whatever the session's runtime folder: a copy started from cron or
+    // su - (none) and one from the desktop (its own) lock the same file.
+    TempDir own;
     TempDir shared;
     ASSERT_EQ(::chmod(shared.path().c_str(), 0777), 0);
-    for (std::string unusable : {std::string("relative"), shared.path().string()}) {
-        ScopedEnv runtime("XDG_RUNTIME_DIR", unusable);
-        ScopedEnv cache("XDG_CACHE_HOME", (dir / "cache").string());
+    ScopedEnv cache("XDG_CACHE_HOME", (dir / "cache").string());
+    for (std::string runtime :
+         {std::string("relative"), own.path().string(), shared.path().string()}) {
+        ScopedEnv session("XDG_RUNTIME_DIR", runtime);
         std::filesystem::path lock = InstanceLockPath(settings);
-        EXPECT_EQ(lock.parent_path(), dir / "cache" / "beamclock") << unusable;
+        EXPECT_EQ(lock.parent_path(), dir / "cache" / "beamclock") << runtime;
         struct stat status {};
         ASSERT_EQ(::stat(lock.parent_path().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0700u);
     }
+    {
+        // No cache to be had (HOME is a file): the runtime folder, only when it is the user's
+        // own, not one others may write (another user's, after su without -) nor a link to
+        // one, with or without a trailing slash.
+        ScopedEnv noCache("XDG_CACHE_HOME", "relative");
+        std::ofstream(dir / "file").put('x');
+        ScopedEnv home("HOME", (dir / "file").string());
+        std::filesystem::create_directory_symlink(own.path(), dir / "link");
+        ScopedEnv session("XDG_RUNTIME_DIR", own.path().string());
+        EXPECT_EQ(InstanceLockPath(settings).parent_path(), own.path());
+        for (std::string runtime : {shared.path().string(), (dir / "link").string() + "/"}) {
+            ScopedEnv unusable("XDG_RUNTIME_DIR", runtime);
+            EXPECT_EQ(InstanceLockPath(settings).parent_path().filename(),
+                      "beamclock-" + std::to_string(::geteuid()))
+                << runtime;
+        }
+    }
     // Someone else's file where the lock goes, held: not ours, so this copy runs.
-    ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().string());
     std::filesystem::path lock = InstanceLockPath(settings);
     int planted = ::open(lock.c_str(), O_RDWR | O_CREAT, 0666);
     ASSERT_GE(planted, 0);

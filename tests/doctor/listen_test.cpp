@@ -144,25 +144,28 @@ TEST(DoctorListen, ASignalEndsItAsItsTimeWould) {
     ASSERT_EQ(::tcgetattr(other, &before), 0);
     ::cfsetispeed(&before, B1200);
     ASSERT_EQ(::tcsetattr(other, TCSANOW, &before), 0);
-    auto previous = std::signal(SIGINT, SIG_IGN);
-    std::thread interrupt([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::kill(::getpid(), SIGINT);
-    });
+    // Ctrl-C, and a pipe into head that closed.
+    for (int signal : {SIGINT, SIGPIPE}) {
+        auto previous = std::signal(signal, SIG_IGN);
+        std::thread interrupt([signal] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            ::kill(::getpid(), signal);
+        });
 
-    testing::internal::CaptureStdout();
-    auto started = std::chrono::steady_clock::now();
-    int status = Listen(line.device(), 60, false);
-    auto took = std::chrono::steady_clock::now() - started;
-    std::string out = testing::internal::GetCapturedStdout();
-    interrupt.join();
-    EXPECT_LT(took, std::chrono::seconds(10));
-    EXPECT_EQ(status, 1) << out;
-    EXPECT_NE(out.find("Stopped after"), std::string::npos) << out;
-    EXPECT_NE(out.find("0 packets"), std::string::npos) << out;
-    termios after{};
-    ASSERT_EQ(::tcgetattr(other, &after), 0);
-    EXPECT_EQ(::cfgetispeed(&after), static_cast<speed_t>(B1200));
-    EXPECT_EQ(std::signal(SIGINT, previous), SIG_IGN);
+        testing::internal::CaptureStdout();
+        auto started = std::chrono::steady_clock::now();
+        int status = Listen(line.device(), 60, false);
+        auto took = std::chrono::steady_clock::now() - started;
+        std::string out = testing::internal::GetCapturedStdout();
+        interrupt.join();
+        EXPECT_LT(took, std::chrono::seconds(10)) << signal;
+        EXPECT_EQ(status, 1) << out;
+        EXPECT_NE(out.find("Stopped after"), std::string::npos) << out;
+        EXPECT_NE(out.find("0 packets"), std::string::npos) << out;
+        termios after{};
+        ASSERT_EQ(::tcgetattr(other, &after), 0);
+        EXPECT_EQ(::cfgetispeed(&after), static_cast<speed_t>(B1200)) << signal;
+        EXPECT_EQ(std::signal(signal, previous), SIG_IGN) << signal;
+    }
     ::close(other);
 }

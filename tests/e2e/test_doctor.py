@@ -139,8 +139,12 @@ class Listening(unittest.TestCase):
     def test_nothing_arriving_exits_one(self):
         line = SerialLine()
         self.addCleanup(line.close)
-        status, out, _ = doctor("--listen", line.device, "--seconds", "1")
+        # COM3 by its name: the device [Ports] maps it to, as the program would open it.
+        program = Program(settings_for(line.device))
+        self.addCleanup(program.stop)
+        status, out, _ = doctor("--dir", program.directory, "--listen", "COM3", "--seconds", "1")
         self.assertEqual(status, 1)
+        self.assertIn(f"Listening on {line.device}", out)
         self.assertIn("0 packets", out)
 
 

@@ -152,6 +152,8 @@ TEST_F(EventLogTest, ChoicesAndTheEndAreSaidWhenTheyChangeSomething) {
     log_.TimeChosen(false);
     log_.TimeChosen(true);
     log_.ClockSet(-3250);
+    log_.NotSaved("COMPORT", "+COM5", "/home/ann/.config/beamclock/Skyfix.ini");
+    log_.NotSaved("TimeUTC", "True", "");  // no file this user may write
     log_.Ended("Close and Exit");
     log_.Ended("the window was closed");
     EXPECT_EQ(lines_, (std::vector<std::string>{
@@ -159,6 +161,10 @@ TEST_F(EventLogTest, ChoicesAndTheEndAreSaidWhenTheyChangeSomething) {
                           "program; port +COM5, LOCAL time",
                           "5 time chosen: UTC",
                           "5 the clock was set back by 3.250 s",
+                          "3 could not save COMPORT=+COM5 in /home/ann/.config/beamclock/"
+                          "Skyfix.ini; it holds until the program ends",
+                          "3 could not save TimeUTC=True: there is no settings file this user "
+                          "may write; it holds until the program ends",
                           "5 ended: Close and Exit",
                       }));
 }
