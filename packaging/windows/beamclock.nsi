@@ -124,6 +124,16 @@ FunctionEnd
 Section "Beamclock" SecProgram
   SectionIn RO
   StrCpy $wasRunning 0
+  ; Another folder than the one installed to would leave that install without an entry to
+  ; remove it by, and its copy running beside the new one.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 != ""
+  ${AndIf} $0 != $INSTDIR
+  ${AndIf} ${FileExists} "$0\uninstall.exe"
+    MessageBox MB_OK|MB_ICONSTOP "Beamclock is installed in $0. Remove it first (Settings, Apps), or install it there again." /SD IDOK
+    SetErrorLevel 2
+    Abort "Beamclock is installed in $0; nothing was changed."
+  ${EndIf}
   Call CloseBeamclock
   SetOutPath "$INSTDIR"
   SetOverwrite try

@@ -85,6 +85,10 @@ class Installer(unittest.TestCase):
         shortcut = self.unix(self.wine("cmd", "/c", "echo %APPDATA%")[1] +
                              r"\Microsoft\Windows\Start Menu\Programs\Beamclock.lnk")
         self.assertTrue(os.path.isfile(shortcut), shortcut)
+        # Another folder while this install stands: refused, so none is left without an entry.
+        code, said = self.wine(SETUP, "/S", r"/D=C:\Elsewhere\Beamclock")
+        self.assertEqual(code, 2, said)
+        self.assertFalse(os.path.exists(self.unix(r"C:\Elsewhere\Beamclock")))
 
         # The log-in: the program as the Run value names it, the emitter chosen.
         ini = Path(installed, "Skyfix.ini")
