@@ -59,6 +59,13 @@ bool IsOwnPrivateFolder(fs::path folder) {
 
 bool MakeOwnPrivateFolder(const fs::path& folder) {
     ::mkdir(folder.c_str(), 0700);
+    // Made earlier by a tool under a umask of 002: the user's own folder is made private again,
+    // else each session would fall back to a place of its own and lock another file.
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+        status.st_uid == ::geteuid() && (status.st_mode & 077) != 0) {
+        ::chmod(folder.c_str(), 0700);
+    }
     return IsOwnPrivateFolder(folder);
 }
 

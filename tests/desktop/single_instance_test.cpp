@@ -84,6 +84,7 @@ TEST(SingleInstance, TheLockIsKeptInAFolderAndAFileOfTheUsersOwn) {
         struct stat status {};
         ASSERT_EQ(::stat(lock.parent_path().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0700u);
+        ASSERT_EQ(::chmod(lock.parent_path().c_str(), 0775), 0);  // as a umask of 002 leaves it
     }
     {
         // No cache to be had (HOME is a file): the runtime folder, only when it is the user's
