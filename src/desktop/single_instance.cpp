@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -45,28 +46,36 @@ std::uint64_t NameHash(const std::string& text) {
 
 namespace {
 
-// A folder of this user's alone: refused when it is a link, or anyone else owns it or may
-// write to it, so nobody else can make the lock first.
-bool IsOwnPrivateFolder(fs::path folder) {
+// The mode of a folder of this user's own, none when it is a link, anyone else's or not there.
+std::optional<mode_t> OwnFolderMode(fs::path folder) {
     folder = folder.lexically_normal();
     if (!folder.has_filename() && folder.has_relative_path()) {
         folder = folder.parent_path();  // "link/" would have lstat follow the link
     }
     struct stat status {};
-    return ::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-           status.st_uid == ::geteuid() && (status.st_mode & 022) == 0;
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::geteuid()) {
+        return std::nullopt;
+    }
+    return status.st_mode;
+}
+
+// A folder of this user's alone, that nobody else may write to: so nobody else can make the
+// lock first.
+bool IsOwnPrivateFolder(const fs::path& folder) {
+    std::optional<mode_t> mode = OwnFolderMode(folder);
+    return mode && (*mode & 022) == 0;
 }
 
 bool MakeOwnPrivateFolder(const fs::path& folder) {
     ::mkdir(folder.c_str(), 0700);
     // Made earlier by a tool under a umask of 002: the user's own folder is made private again,
     // else each session would fall back to a place of its own and lock another file.
-    struct stat status {};
-    if (::lstat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
-        status.st_uid == ::geteuid() && (status.st_mode & 077) != 0) {
-        ::chmod(folder.c_str(), 0700);
+    std::optional<mode_t> mode = OwnFolderMode(folder);
+    if (mode && (*mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        return false;
     }
-    return IsOwnPrivateFolder(folder);
+    return mode.has_value();
 }
 
 }  // namespace

@@ -18,11 +18,10 @@ DWORD SessionOf(DWORD pid) {
 }
 
 // "ann", or "?" when Windows does not show this user whose the process is.
-std::string UserOf(DWORD pid) {
+std::string UserOf(HANDLE process) {
     std::string user = "?";
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
     HANDLE token = nullptr;
-    if (process != nullptr && OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
         alignas(TOKEN_USER) BYTE buffer[256];
         DWORD size = 0;
         if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
@@ -38,25 +37,17 @@ std::string UserOf(DWORD pid) {
         }
         CloseHandle(token);
     }
-    if (process != nullptr) {
-        CloseHandle(process);
-    }
     return user;
 }
 
 // "C:\\Users\\ann\\AppData\\Local\\Programs\\Beamclock", or "" when Windows does not say.
-std::string FolderOf(DWORD pid) {
-    std::string folder;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process != nullptr) {
-        wchar_t image[MAX_PATH * 4];
-        DWORD size = MAX_PATH * 4;
-        if (QueryFullProcessImageNameW(process, 0, image, &size)) {
-            folder = Utf8(std::filesystem::path(image).parent_path().c_str());
-        }
-        CloseHandle(process);
+std::string FolderOf(HANDLE process) {
+    wchar_t image[MAX_PATH * 4];
+    DWORD size = MAX_PATH * 4;
+    if (!QueryFullProcessImageNameW(process, 0, image, &size)) {
+        return {};
     }
-    return folder;
+    return Utf8(std::filesystem::path(image).parent_path().c_str());
 }
 
 // "beamclock" for "Beamclock.EXE", so that a name compares as on Linux.
@@ -85,11 +76,15 @@ ProcessTable::ProcessTable() {
         process.pid = static_cast<pid_t>(entry.th32ProcessID);
         process.uid = SessionOf(entry.th32ProcessID);
         process.name = CommandName(entry.szExeFile);
+        process.user = "?";
         if (process.name == kDesktopProgram) {
-            process.user = UserOf(entry.th32ProcessID);
-            process.folder = FolderOf(entry.th32ProcessID);
-        } else {
-            process.user = "?";
+            HANDLE handle =
+                OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+            if (handle != nullptr) {
+                process.user = UserOf(handle);
+                process.folder = FolderOf(handle);
+                CloseHandle(handle);
+            }
         }
         processes_.push_back(process);
     }
