@@ -106,6 +106,10 @@ void CheckRepeats(const fs::path& file, Report& report) {
 }
 
 void CheckContent(const fs::path& file, SettingsVerdict& verdict, Report& report) {
+    if (std::string why = WhyProfileUnreadable(file); !why.empty()) {
+        report.Add(kSection, "read", Level::Problem,
+                   "the file cannot be read (" + why + "), so the defaults apply");
+    }
     CheckPort(file, verdict, report);
     CheckTimeReference(file, report);
     std::error_code error;

@@ -13,6 +13,13 @@ std::string PortName(int port) {
     return "COM" + std::to_string(port);
 }
 
+// A list entry's first character marks availability ("+" or " "); a blank marker would
+// read as a doubled space in the line, and the open that follows says the rest.
+std::string WithoutMarker(std::string_view entry) {
+    bool marked = entry.size() > 1 && (entry[0] == '+' || entry[0] == ' ');
+    return std::string(marked ? entry.substr(1) : entry);
+}
+
 std::string InBrackets(std::string_view device) {
     return device.empty() ? std::string() : " (" + std::string(device) + ")";
 }
@@ -62,7 +69,7 @@ void EventLog::Started(std::string_view version, const std::filesystem::path& se
     utc_ = utc;
     Say(Priority::Notice, "Beamclock " + std::string(version) + " started; settings " +
                               settingsFile.string() + ", " + std::string(why) + "; port " +
-                              std::string(port) + ", " + (utc ? "UTC" : "LOCAL") + " time");
+                              WithoutMarker(port) + ", " + (utc ? "UTC" : "LOCAL") + " time");
 }
 
 void EventLog::PortOpened(int port, std::string_view device) {
@@ -133,7 +140,7 @@ void EventLog::ClockSet(std::int64_t stepMilliseconds) {
 }
 
 void EventLog::PortChosen(std::string_view entry) {
-    Say(Priority::Notice, "port chosen: " + std::string(entry));
+    Say(Priority::Notice, "port chosen: " + WithoutMarker(entry));
 }
 
 void EventLog::TimeChosen(bool utc) {
@@ -142,6 +149,11 @@ void EventLog::TimeChosen(bool utc) {
     }
     utc_ = utc;
     Say(Priority::Notice, std::string("time chosen: ") + (utc ? "UTC" : "LOCAL"));
+}
+
+void EventLog::NotRead(const std::filesystem::path& file, std::string_view why) {
+    Say(Priority::Warning, "could not read " + file.string() + ": " + std::string(why) +
+                               "; its settings are not used");
 }
 
 void EventLog::NotSaved(std::string_view key, std::string_view value,

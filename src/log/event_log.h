@@ -39,6 +39,8 @@ class EventLog {
     void ClockSet(std::int64_t stepMilliseconds);
     void PortChosen(std::string_view entry);
     void TimeChosen(bool utc);
+    // The settings file exists but could not be read, so the defaults hold.
+    void NotRead(const std::filesystem::path& file, std::string_view why);
     // file: the one the write went to; empty when there was none that may be written.
     void NotSaved(std::string_view key, std::string_view value, const std::filesystem::path& file);
     void ShowRequested();

@@ -3,6 +3,7 @@
 #include "clock/continue_on_error.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
+#include "settings/profile_file.h"
 #include "settings/settings_location.h"
 
 ClockService::ClockService(const PcClock& clock, SerialPort& device,
@@ -27,6 +28,9 @@ void ClockService::Load() {
     RestoreAndOpen();
     SettingsLocation where = LocateSettings(settingsFile_);
     Log().Started(version_, where.read, Describe(where.why), portText_, utc());
+    if (std::string why = WhyProfileUnreadable(where.read); !why.empty()) {
+        Log().NotRead(where.read, why);
+    }
     SendUDP.Start();
 }
 

@@ -1,6 +1,7 @@
 #include "settings/profile_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <fstream>
 #include <optional>
 #include <system_error>
@@ -131,29 +132,43 @@ std::string_view WithoutBom(std::string_view content) {
     return content;
 }
 
-// The whole file; an empty text when it does not exist; nothing when it exists but cannot be
-// read as a plain file of sensible size.
-std::optional<std::string> Load(const fs::path& file) {
+// The whole file; an empty text when it does not exist; nothing, and why in words, when it
+// exists but cannot be read as a plain file of sensible size.
+std::optional<std::string> Load(const fs::path& file, std::string* why = nullptr) {
+    auto fail = [why](std::string reason) -> std::optional<std::string> {
+        if (why) {
+            reason[0] = LowerAscii(reason[0]);  // the system's "Permission denied" mid-line
+            *why = std::move(reason);
+        }
+        return std::nullopt;
+    };
     std::error_code error;
     fs::file_status status = fs::status(file, error);
     if (status.type() == fs::file_type::not_found) {
         return std::string();
     }
-    if (error || status.type() != fs::file_type::regular) {
-        return std::nullopt;
+    if (error) {
+        return fail(error.message());
+    }
+    if (status.type() != fs::file_type::regular) {
+        return fail("it is not a plain file");
     }
     std::uintmax_t size = fs::file_size(file, error);
-    if (error || size > kMaxProfileFileBytes) {
-        return std::nullopt;
+    if (error) {
+        return fail(error.message());
     }
+    if (size > kMaxProfileFileBytes) {
+        return fail("it is larger than 64 MiB");
+    }
+    errno = 0;
     std::ifstream in(file, std::ios::binary);
     if (!in) {
-        return std::nullopt;
+        return fail(errno != 0 ? std::generic_category().message(errno) : "it cannot be opened");
     }
     std::string content(static_cast<std::size_t>(size), '\0');
     in.read(content.data(), static_cast<std::streamsize>(size));
     if (in.bad()) {
-        return std::nullopt;
+        return fail("a read failed");
     }
     content.resize(static_cast<std::size_t>(in.gcount()));  // it may have shrunk meanwhile
     return content;
@@ -283,6 +298,12 @@ std::vector<std::string> ReadProfileSectionNames(const fs::path& file) {
 
 bool ReplaceProfileFile(const fs::path& file, std::string_view content) {
     return ReplaceFileDurably(FollowLinks(file), content);
+}
+
+std::string WhyProfileUnreadable(const fs::path& file) {
+    std::string why;
+    Load(file, &why);
+    return why;
 }
 
 bool WriteProfileString(const fs::path& file, std::string_view section, std::string_view key,

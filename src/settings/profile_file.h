@@ -26,6 +26,10 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(
 // The names of every section in the file, in file order, repeats included.
 std::vector<std::string> ReadProfileSectionNames(const std::filesystem::path& file);
 
+// Why the file cannot be read, in words ("permission denied"); empty when it can be read or
+// does not exist, since a missing file is simply one with nothing set.
+std::string WhyProfileUnreadable(const std::filesystem::path& file);
+
 // Sets key in section to value, creating the file and the section as needed. Every other byte
 // of the file stays as it was, and the new file replaces the old one atomically (a link is
 // followed and its target replaced). A writable file in a folder that refuses a temporary

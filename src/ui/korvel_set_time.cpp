@@ -10,6 +10,7 @@
 #include "desktop/tray_icon.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
+#include "settings/profile_file.h"
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
 #include "ui/app_icon.h"
@@ -154,6 +155,9 @@ void KorvelSetTime::CreateControls() {
 }
 
 void KorvelSetTime::Load() {
+    // Before the steps: their first write may make a per-user copy and read from that.
+    std::filesystem::path read = LocateSettings(settingsFile_).read;
+    std::string unreadable = WhyProfileUnreadable(read);
     const std::pair<const char*, std::function<void()>> steps[] = {
         {"enable Timer1", [this] { Timer1.Start(); }},
         {"version label", [this] { lblVersion->setText(VersionText()); }},
@@ -178,6 +182,9 @@ void KorvelSetTime::Load() {
     Log().Started(VersionText().mid(8).toStdString(), LocateSettings(settingsFile_).read,
                   Describe(LocateSettings(settingsFile_).why), Combo2->currentText().toStdString(),
                   tick_.utcMode.value_or(false));
+    if (!unreadable.empty()) {
+        Log().NotRead(read, unreadable);
+    }
 }
 
 void KorvelSetTime::ShowPcTime() {

@@ -8,8 +8,8 @@
 #include "doctor/account.h"
 #include "doctor/advice.h"
 #include "doctor/clock_check.h"
-#include "doctor/ports_check.h"
 #include "doctor/journal.h"
+#include "doctor/ports_check.h"
 #include "doctor/recent_events.h"
 #include "doctor/report.h"
 #include "doctor/service_check.h"
@@ -154,6 +154,13 @@ TEST(DoctorSettings, WhatTheProgramMakesOfHandEditedFiles) {
         EXPECT_NE(texts.find(c.expected), std::string::npos) << c.file << "\n" << texts;
         EXPECT_EQ(*c.file ? ReadFile(dir / "Skyfix.ini") : "", c.file);  // never written
     }
+    std::filesystem::remove(dir / "Skyfix.ini");
+    std::filesystem::create_directory(dir / "Skyfix.ini");
+    Report report;
+    CheckSettings(dir.path(), report);
+    EXPECT_NE(Texts(report, "settings").find("cannot be read (it is not a plain file)"),
+              std::string::npos)
+        << Texts(report, "settings");
 }
 
 TEST(DoctorClock, TheNextDaylightSavingChangeToTheSecond) {

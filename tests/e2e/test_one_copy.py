@@ -20,6 +20,11 @@ def fnv1a(text):
     return f"{value:016x}"
 
 
+def text(path):
+    with open(path) as file:
+        return file.read()
+
+
 class AsAnOrdinaryUser(unittest.TestCase):
     def setUp(self):
         self.user = pwd.getpwnam("nobody")
@@ -93,6 +98,21 @@ class AsAnOrdinaryUser(unittest.TestCase):
             self.assertIsNone(bait.poll(), "the planted pid was signalled")
             victim.terminate()
             self.assertEqual(victim.wait(timeout=10), 0)
+
+    def test_a_settings_file_it_may_not_read_is_named_and_kept(self):
+        os.unlink(self.per_user)
+        program = self.install()
+        beside = os.path.join(os.path.dirname(program), "Skyfix.ini")
+        with open(beside, "w") as file:
+            file.write(settings_for(self.line.device))
+        os.chmod(beside, 0o600)  # the administrator's, not the user's to read
+        before = text(beside)
+        user = self.as_user([program])
+        log = os.path.join(self.home, ".local", "state", "beamclock", "beamclock.log")
+        said = f"could not read {beside}: permission denied; its settings are not used"
+        self.assertTrue(wait_until(lambda: os.path.exists(log) and said in text(log), 10))
+        self.assertIsNone(user.poll())
+        self.assertEqual(text(beside), before)
 
 
 if __name__ == "__main__":

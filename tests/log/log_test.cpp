@@ -149,6 +149,9 @@ TEST_F(EventLogTest, ANewReasonIsSaidOnceAndAChoiceStartsAfresh) {
 
 TEST_F(EventLogTest, ChoicesAndTheEndAreSaidWhenTheyChangeSomething) {
     log_.Started("1.0.2", "/opt/Skyfix.ini", "beside the program", "+COM5", false);
+    log_.PortChosen(" COM6");
+    log_.PortChosen("None");
+    log_.NotRead("/opt/Skyfix.ini", "permission denied");
     log_.TimeChosen(false);
     log_.TimeChosen(true);
     log_.ClockSet(-3250);
@@ -158,7 +161,11 @@ TEST_F(EventLogTest, ChoicesAndTheEndAreSaidWhenTheyChangeSomething) {
     log_.Ended("the window was closed");
     EXPECT_EQ(lines_, (std::vector<std::string>{
                           "5 Beamclock 1.0.2 started; settings /opt/Skyfix.ini, beside the "
-                          "program; port +COM5, LOCAL time",
+                          "program; port COM5, LOCAL time",
+                          "5 port chosen: COM6",
+                          "5 port chosen: None",
+                          "4 could not read /opt/Skyfix.ini: permission denied; its settings are "
+                          "not used",
                           "5 time chosen: UTC",
                           "5 the clock was set back by 3.250 s",
                           "3 could not save COMPORT=+COM5 in /home/ann/.config/beamclock/"

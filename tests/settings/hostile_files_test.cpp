@@ -38,6 +38,7 @@ TEST(HostileSettingsFiles, AFileLargerThanTheLimitIsLeftAlone) {
         out << "\n";
     }
     EXPECT_EQ(ReadIniValue("SerialSync", "COMPORT", "None", ini), "None");
+    EXPECT_EQ(WhyProfileUnreadable(ini), "it is larger than 64 MiB");
     EXPECT_FALSE(WriteProfileString(ini, "SerialSync", "COMPORT", "+COM4"));
     EXPECT_EQ(std::filesystem::file_size(ini), kMaxProfileFileBytes + 1);
 }

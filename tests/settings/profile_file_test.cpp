@@ -21,7 +21,9 @@ class ProfileFile : public ::testing::Test {
 
 TEST_F(ProfileFile, MissingFileSectionOrKeyGivesTheDefault) {
     EXPECT_EQ(Read(ini, "SerialSync", "comport", "None"), "None");
+    EXPECT_EQ(WhyProfileUnreadable(ini), "");  // a missing file is no fault
     WriteFile(ini, "[Other]\ncomport=+COM3\n[SerialSync]\ntimeutc=True\n");
+    EXPECT_EQ(WhyProfileUnreadable(ini), "");
     EXPECT_EQ(Read(ini, "Missing", "comport"), "default");
     EXPECT_EQ(Read(ini, "SerialSync", "comport"), "default");
 }
@@ -74,6 +76,7 @@ TEST_F(ProfileFile, BinaryGarbageAndHugeLinesAreJustText) {
 TEST_F(ProfileFile, AFileThatIsNotAPlainFileReadsAsMissingAndIsNeverWritten) {
     std::filesystem::create_directory(ini);
     EXPECT_EQ(Read(ini, "S", "k"), "default");
+    EXPECT_EQ(WhyProfileUnreadable(ini), "it is not a plain file");
     EXPECT_FALSE(WriteProfileString(ini, "S", "K", "v"));
     EXPECT_TRUE(std::filesystem::is_directory(ini));
 }
