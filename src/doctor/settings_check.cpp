@@ -125,7 +125,7 @@ SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) 
     verdict.besideFile = settingsFilePath(programDirectory);
     SettingsLocation where = LocateSettings(verdict.besideFile);
     std::error_code error;
-    bool exists = fs::exists(where.read, error);
+    bool exists = fs::exists(where.read, error) || error;  // a link loop is there, unreadable
     report.Add(kSection, "file", Level::Ok,
                where.read.string() + (exists ? "" : " (not there yet: the defaults apply)") + ", " +
                    Describe(where.why));

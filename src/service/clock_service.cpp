@@ -28,9 +28,7 @@ void ClockService::Load() {
     RestoreAndOpen();
     SettingsLocation where = LocateSettings(settingsFile_);
     Log().Started(version_, where.read, Describe(where.why), portText_, utc());
-    if (std::string why = WhyProfileUnreadable(where.read); !why.empty()) {
-        Log().NotRead(where.read, why);
-    }
+    SayIfUnreadable();
     SendUDP.Start();
 }
 
@@ -40,6 +38,14 @@ void ClockService::Reload() {
     RestoreAndOpen();
     Log().PortChosen(portText_);
     Log().TimeChosen(utc());
+    SayIfUnreadable();
+}
+
+void ClockService::SayIfUnreadable() {
+    std::filesystem::path read = LocateSettings(settingsFile_).read;
+    if (std::string why = WhyProfileUnreadable(read); !why.empty()) {
+        Log().NotRead(read, why);
+    }
 }
 
 void ClockService::Stop() {

@@ -33,6 +33,7 @@ class ClockService {
     bool utc() const { return tick_.utcMode.value_or(false); }
 
   private:
+    void SayIfUnreadable();  // the defaults hold: say so, or the log would read as if all was well
     void RestoreAndOpen();
 
     std::filesystem::path settingsFile_;

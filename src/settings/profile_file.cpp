@@ -132,48 +132,6 @@ std::string_view WithoutBom(std::string_view content) {
     return content;
 }
 
-// The whole file; an empty text when it does not exist; nothing, and why in words, when it
-// exists but cannot be read as a plain file of sensible size.
-std::optional<std::string> Load(const fs::path& file, std::string* why = nullptr) {
-    auto fail = [why](std::string reason) -> std::optional<std::string> {
-        if (why) {
-            reason[0] = LowerAscii(reason[0]);  // the system's "Permission denied" mid-line
-            *why = std::move(reason);
-        }
-        return std::nullopt;
-    };
-    std::error_code error;
-    fs::file_status status = fs::status(file, error);
-    if (status.type() == fs::file_type::not_found) {
-        return std::string();
-    }
-    if (error) {
-        return fail(error.message());
-    }
-    if (status.type() != fs::file_type::regular) {
-        return fail("it is not a plain file");
-    }
-    std::uintmax_t size = fs::file_size(file, error);
-    if (error) {
-        return fail(error.message());
-    }
-    if (size > kMaxProfileFileBytes) {
-        return fail("it is larger than 64 MiB");
-    }
-    errno = 0;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return fail(errno != 0 ? std::generic_category().message(errno) : "it cannot be opened");
-    }
-    std::string content(static_cast<std::size_t>(size), '\0');
-    in.read(content.data(), static_cast<std::streamsize>(size));
-    if (in.bad()) {
-        return fail("a read failed");
-    }
-    content.resize(static_cast<std::size_t>(in.gcount()));  // it may have shrunk meanwhile
-    return content;
-}
-
 bool BreaksLayout(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
 }
@@ -246,10 +204,50 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
 
 }  // namespace
 
+std::optional<std::string> LoadProfileFile(const fs::path& file, std::string* why) {
+    auto fail = [why](std::string reason) -> std::optional<std::string> {
+        if (why) {
+            reason[0] = LowerAscii(reason[0]);  // the system's "Permission denied" mid-line
+            *why = std::move(reason);
+        }
+        return std::nullopt;
+    };
+    std::error_code error;
+    fs::file_status status = fs::status(file, error);
+    if (status.type() == fs::file_type::not_found) {
+        return std::string();
+    }
+    if (error) {
+        return fail(error.message());
+    }
+    if (status.type() != fs::file_type::regular) {
+        return fail("it is not a plain file");
+    }
+    std::uintmax_t size = fs::file_size(file, error);
+    if (error) {
+        return fail(error.message());
+    }
+    if (size > kMaxProfileFileBytes) {
+        return fail("it is larger than 64 MiB");
+    }
+    errno = 0;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return fail(errno != 0 ? std::generic_category().message(errno) : "it cannot be opened");
+    }
+    std::string content(static_cast<std::size_t>(size), '\0');
+    in.read(content.data(), static_cast<std::streamsize>(size));
+    if (in.bad()) {
+        return fail("a read failed");
+    }
+    content.resize(static_cast<std::size_t>(in.gcount()));  // it may have shrunk meanwhile
+    return content;
+}
+
 std::string ReadProfileString(const fs::path& file, std::string_view section, std::string_view key,
                               std::string_view defaultValue, std::size_t bufferSize) {
     std::string_view value = defaultValue;
-    std::optional<std::string> content = Load(file);
+    std::optional<std::string> content = LoadProfileFile(file);
     std::vector<Line> lines;
     if (content) {
         lines = SplitLines(WithoutBom(*content));
@@ -266,7 +264,7 @@ std::string ReadProfileString(const fs::path& file, std::string_view section, st
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::path& file,
                                                                     std::string_view section) {
     std::vector<std::pair<std::string, std::string>> entries;
-    std::optional<std::string> content = Load(file);
+    std::optional<std::string> content = LoadProfileFile(file);
     if (!content) {
         return entries;
     }
@@ -286,7 +284,7 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::pa
 
 std::vector<std::string> ReadProfileSectionNames(const fs::path& file) {
     std::vector<std::string> names;
-    if (std::optional<std::string> content = Load(file)) {
+    if (std::optional<std::string> content = LoadProfileFile(file)) {
         for (const Line& line : SplitLines(WithoutBom(*content))) {
             if (auto name = SectionName(line.text)) {
                 names.emplace_back(*name);
@@ -302,7 +300,7 @@ bool ReplaceProfileFile(const fs::path& file, std::string_view content) {
 
 std::string WhyProfileUnreadable(const fs::path& file) {
     std::string why;
-    Load(file, &why);
+    LoadProfileFile(file, &why);
     return why;
 }
 
@@ -312,7 +310,7 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
         return false;
     }
     fs::path target = FollowLinks(file);
-    std::optional<std::string> content = Load(target);
+    std::optional<std::string> content = LoadProfileFile(target);
     if (!content) {
         return false;
     }

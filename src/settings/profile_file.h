@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -25,6 +26,11 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(
 
 // The names of every section in the file, in file order, repeats included.
 std::vector<std::string> ReadProfileSectionNames(const std::filesystem::path& file);
+
+// The whole file; an empty text when it does not exist; nothing when it exists but cannot be
+// read as a plain file of sensible size, and then why in words where why is given.
+std::optional<std::string> LoadProfileFile(const std::filesystem::path& file,
+                                           std::string* why = nullptr);
 
 // Why the file cannot be read, in words ("permission denied"); empty when it can be read or
 // does not exist, since a missing file is simply one with nothing set.

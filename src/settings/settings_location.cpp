@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -97,16 +95,16 @@ fs::path& GivenFile() {
 }
 
 // A copy of source at target, byte for byte, so an administrator's [Ports] and default port
-// carry over. A source that cannot be read gives an empty file, as if it were missing.
-void MakeCopy(const fs::path& source, const fs::path& target) {
+// carry over. A missing source gives an empty file. One that exists but cannot be read gives
+// none: an empty copy would hide it for good, even after its mode is mended.
+bool MakeCopy(const fs::path& source, const fs::path& target) {
+    std::optional<std::string> content = LoadProfileFile(source);
+    if (!content) {
+        return false;
+    }
     std::error_code error;
     fs::create_directories(target.parent_path(), error);
-    std::ifstream in(source, std::ios::binary);
-    std::ostringstream content;
-    if (in && fs::file_size(source, error) <= kMaxProfileFileBytes && !error) {
-        content << in.rdbuf();
-    }
-    ReplaceFileDurably(FollowLinks(target), content.str());
+    return ReplaceFileDurably(FollowLinks(target), *content);
 }
 
 std::vector<fs::path>& InstalledFolders() {
@@ -192,8 +190,9 @@ SettingsLocation LocateSettings(const fs::path& besideFile) {
 fs::path PrepareSettingsWrite(const fs::path& besideFile) {
     SettingsLocation where = LocateSettings(besideFile);
     using Why = SettingsLocation::Why;
-    if (where.why == Why::PerUserNotYet || where.why == Why::InstalledNotYet) {
-        MakeCopy(where.seed, where.perUser);
+    bool copyNeeded = where.why == Why::PerUserNotYet || where.why == Why::InstalledNotYet;
+    if (copyNeeded && !MakeCopy(where.seed, where.perUser)) {
+        return {};
     }
     return where.write;
 }
@@ -210,7 +209,7 @@ std::string Describe(SettingsLocation::Why why) {
         case SettingsLocation::Why::BesideTheProgram:
             return "beside the program (it can be written there)";
         case SettingsLocation::Why::PerUserCopy:
-            return "the per-user copy (the program's folder cannot be written)";
+            return "the per-user copy (Skyfix.ini beside the program cannot be written)";
         case SettingsLocation::Why::PerUserNotYet:
             return "beside the program, read only; the first change makes the per-user copy";
         case SettingsLocation::Why::NoPerUserPlace:

@@ -155,9 +155,11 @@ void KorvelSetTime::CreateControls() {
 }
 
 void KorvelSetTime::Load() {
-    // Before the steps: their first write may make a per-user copy and read from that.
+    // Before the steps, whose writes fail for the same cause and say so.
     std::filesystem::path read = LocateSettings(settingsFile_).read;
-    std::string unreadable = WhyProfileUnreadable(read);
+    if (std::string why = WhyProfileUnreadable(read); !why.empty()) {
+        Log().NotRead(read, why);
+    }
     const std::pair<const char*, std::function<void()>> steps[] = {
         {"enable Timer1", [this] { Timer1.Start(); }},
         {"version label", [this] { lblVersion->setText(VersionText()); }},
@@ -182,9 +184,6 @@ void KorvelSetTime::Load() {
     Log().Started(VersionText().mid(8).toStdString(), LocateSettings(settingsFile_).read,
                   Describe(LocateSettings(settingsFile_).why), Combo2->currentText().toStdString(),
                   tick_.utcMode.value_or(false));
-    if (!unreadable.empty()) {
-        Log().NotRead(read, unreadable);
-    }
 }
 
 void KorvelSetTime::ShowPcTime() {

@@ -113,6 +113,7 @@ class AsAnOrdinaryUser(unittest.TestCase):
         self.assertTrue(wait_until(lambda: os.path.exists(log) and said in text(log), 10))
         self.assertIsNone(user.poll())
         self.assertEqual(text(beside), before)
+        self.assertFalse(os.path.exists(self.per_user), "a copy would hide it once mended")
 
 
 if __name__ == "__main__":

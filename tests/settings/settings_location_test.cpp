@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "serial/port_names.h"
+#include "settings/profile_file.h"
 #include "settings/settings_file.h"
 #include "support/as_user.h"
 #include "support/scoped_env.h"
@@ -73,6 +74,19 @@ TEST_F(SettingsLocationTest, AReadOnlyFolderWithAFileCopiesItWholeAtTheFirstWrit
         EXPECT_EQ(PortNames::FromSettings(beside).DeviceFor(5), "/dev/serial/by-id/emitter");
     });
     EXPECT_EQ(ReadFile(beside), adminFile);  // byte for byte as it was
+}
+
+TEST_F(SettingsLocationTest, AFileTheUserMayNotReadIsNeverCopiedSoItIsReadOnceMended) {
+    WriteFile(beside, adminFile);
+    ::chmod(beside.c_str(), 0600);  // root's
+    ReadOnlyProgramFolder();
+    AsUnprivileged([&] {
+        EXPECT_EQ(WhyProfileUnreadable(beside), "permission denied");
+        EXPECT_FALSE(WriteIniValue("SerialSync", "TimeUTC", "True", beside));
+        EXPECT_FALSE(fs::exists(copy));
+    });
+    ::chmod(beside.c_str(), 0644);
+    AsUnprivileged([&] { EXPECT_EQ(Read("COMPORT"), "+COM5"); });
 }
 
 TEST_F(SettingsLocationTest, AWritableFileInAReadOnlyFolderIsUpdatedInPlace) {
