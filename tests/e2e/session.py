@@ -41,8 +41,9 @@ class XSession:
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("QT_QPA_PLATFORM", None)
         self._start(["openbox", "--sm-disable"])
-        wait_until(lambda: "window id #" in run(
-            "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", env=self.env), 10)
+        if not wait_until(lambda: "window id #" in run(
+                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", env=self.env), 20):
+            raise RuntimeError(f"openbox did not start: {self.health()}")
         if taskbar:
             # tint2 as a taskbar only, with no system tray in it.
             config = tempfile.NamedTemporaryFile("w", suffix=".tint2rc", delete=False)
@@ -91,6 +92,11 @@ class XSession:
             except subprocess.TimeoutExpired:
                 process.kill()
                 process.wait(timeout=5)
+
+    def health(self):
+        """What a failure needs to tell a missing window from a missing window manager."""
+        ended = [p.args[0] for p in self.processes if p.poll() is not None]
+        return f"ended: {ended}, root: {self.x('xprop', '-root', '_NET_SUPPORTING_WM_CHECK')!r}"
 
     def x(self, *command):
         return run(*command, env=self.env)
@@ -154,6 +160,11 @@ class SerialLine:
             except OSError:
                 return
 
+    def first_packets(self, timeout=10):
+        """The packets of the first 2.5 s that bring any: a start on a busy machine takes a
+        few seconds before its first tick."""
+        return wait_until(lambda: self.packets(2.5), timeout, step=0)
+
     def packets(self, duration):
         """[(arrival time of the first byte, packet)] for what arrives within duration."""
         received = []
@@ -179,6 +190,32 @@ class SerialLine:
         if pending:
             received.append((started_at, pending))
         return received
+
+
+class Emitter:
+    """A pseudo-terminal behind a link, as /dev/serial/by-id names a USB emitter. An unplug
+    takes the link away before the line: a name left behind would come to name the next
+    pseudo-terminal that gets the freed number, another test's, and the program would take
+    that test's line."""
+
+    def __init__(self, test):
+        self.place = tempfile.mkdtemp(prefix="beamclock-link-")
+        self.link = os.path.join(self.place, "emitter")
+        self.line = None
+        test.addCleanup(shutil.rmtree, self.place, True)
+        test.addCleanup(self.unplug)
+
+    def plug(self):
+        self.unplug()
+        self.line = SerialLine()
+        os.symlink(self.line.device, self.link)
+        return self.line
+
+    def unplug(self):
+        if os.path.lexists(self.link):
+            os.unlink(self.link)
+        if self.line:
+            self.line.close()
 
 
 class Program:

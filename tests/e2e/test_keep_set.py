@@ -10,7 +10,7 @@ import tempfile
 import time
 import unittest
 
-from session import (Program, SerialLine, XSession, named_instant, offscreen_env, wait_until)
+from session import (Emitter, Program, SerialLine, XSession, named_instant, offscreen_env, wait_until)
 
 TIOCVHANGUP = 0x5437
 TIOCNXCL = 0x540D
@@ -49,25 +49,10 @@ class Reconnect(unittest.TestCase):
     """COM3 is a link to a pseudo-terminal; the test replaces what the link names."""
 
     def setUp(self):
-        self.place = tempfile.mkdtemp(prefix="beamclock-link-")
-        self.link = os.path.join(self.place, "emitter")
-        self.lines = []
-
-    def tearDown(self):
-        for line in self.lines:
-            line.close()
-        subprocess.run(["rm", "-rf", self.place], check=False)
-
-    def new_line(self):
-        line = SerialLine()
-        self.lines.append(line)
-        if os.path.lexists(self.link):
-            os.unlink(self.link)
-        os.symlink(line.device, self.link)
-        return line
+        self.emitter = Emitter(self)
 
     def start(self):
-        program = Program(settings(self.link))
+        program = Program(settings(self.emitter.link))
         self.addCleanup(program.stop)
         program.start(offscreen_env())
         return program
@@ -80,24 +65,24 @@ class Reconnect(unittest.TestCase):
         self.assertEqual(len(packets[0][1]), 35)
 
     def test_a_device_unplugged_and_plugged_back(self):
-        line = self.new_line()
+        line = self.emitter.plug()
         program = self.start()
-        self.assertTrue(line.packets(2.5))
-        line.close()  # unplugged: the device goes away
+        self.assertTrue(line.first_packets())
+        self.emitter.unplug()
         time.sleep(2.5)
-        self.assertPacketsWithin(self.new_line(), 3.0)
+        self.assertPacketsWithin(self.emitter.plug(), 3.0)
         self.assertTrue(program.alive())
 
     def test_a_device_missing_at_start_and_plugged_in_later(self):
         program = self.start()
         time.sleep(3)
-        self.assertPacketsWithin(self.new_line(), 3.0)
+        self.assertPacketsWithin(self.emitter.plug(), 3.0)
         self.assertTrue(program.alive())
 
     def test_a_hang_up_while_the_path_stays(self):
-        line = self.new_line()
+        line = self.emitter.plug()
         program = self.start()
-        self.assertTrue(line.packets(2.5))
+        self.assertTrue(line.first_packets())
         line.drain()
         fcntl.ioctl(line.slave, TIOCVHANGUP)
         hung_up = time.time()
@@ -126,7 +111,7 @@ class NoStalePacket(unittest.TestCase):
 
     def test_a_stop_continued_in_the_middle_of_an_even_second(self):
         self.program.start(offscreen_env())
-        self.assertTrue(self.line.packets(2.5))
+        self.assertTrue(self.line.first_packets())
         wait_for_phase(1.5, 1.7)
         self.program.signal(signal.SIGSTOP)
         wait_for_phase(0.5, 0.6)  # a resume half-way into an even second

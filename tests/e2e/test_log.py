@@ -10,7 +10,7 @@ import threading
 import time
 import unittest
 
-from session import Program, SerialLine, offscreen_env, wait_until
+from session import Emitter, Program, SerialLine, offscreen_env, wait_until
 from test_keep_set import settings
 
 
@@ -34,30 +34,19 @@ class UnplugAndReplug(unittest.TestCase):
     """COM5 is a link in [Ports] to a pseudo-terminal; the test replaces what the link names."""
 
     def setUp(self):
-        self.place = tempfile.mkdtemp(prefix="beamclock-link-")
-        self.addCleanup(subprocess.run, ["rm", "-rf", self.place], check=False)
-        self.link = os.path.join(self.place, "emitter")
-
-    def new_line(self):
-        line = SerialLine()
-        self.addCleanup(line.close)
-        if os.path.lexists(self.link):
-            os.unlink(self.link)
-        os.symlink(line.device, self.link)
-        return line
+        self.emitter = Emitter(self)
 
     def test_each_change_of_state_is_one_line(self):
-        line = self.new_line()
-        program = Program(settings(self.link, port="+COM5", number=5))
+        line = self.emitter.plug()
+        program = Program(settings(self.emitter.link, port="+COM5", number=5))
         self.addCleanup(program.stop)
         program.start(offscreen_env(), stderr=subprocess.PIPE)
         self.addCleanup(program.process.stderr.close)
         out = Lines(program.process.stderr)
-        self.assertTrue(wait_until(lambda: out.since(0, "COM5"), 3), out.lines)
-        self.assertTrue(line.packets(2.5))
+        self.assertTrue(wait_until(lambda: out.since(0, "COM5"), 10), out.lines)
+        self.assertTrue(line.first_packets())
 
-        line.close()  # unplugged: the device and its name go
-        os.unlink(self.link)
+        self.emitter.unplug()  # the device and its name go
         mark = len(out.lines)
         self.assertTrue(wait_until(lambda: out.since(mark, "COM5"), 5), out.lines)
         mark = len(out.lines)
@@ -65,7 +54,7 @@ class UnplugAndReplug(unittest.TestCase):
         self.assertLessEqual(len(out.since(mark, "COM5")), 2, out.lines)
 
         mark = len(out.lines)
-        line = self.new_line()
+        line = self.emitter.plug()
         plugged = time.time()
         packets = line.packets(4.3)
         self.assertTrue(packets and packets[0][0] - plugged < 4, (plugged, packets, out.lines))

@@ -29,7 +29,7 @@ class WithDisplay(unittest.TestCase):
             if not alive:
                 program.wait()
             self.fail(f"no window appeared: running={alive}, output={program.output()!r}, "
-                      f"windows={self.session.program_windows()}")
+                      f"windows={self.session.program_windows()}, {self.session.health()}")
         return program
 
     def assertPacketsInTheirSeconds(self, utc, duration=5.5):

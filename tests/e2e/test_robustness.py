@@ -10,8 +10,8 @@ import tempfile
 import time
 import unittest
 
-from session import (Program, SerialLine, XSession, cpu_seconds, offscreen_env, ports_section,
-                     wait_until)
+from session import (Emitter, Program, SerialLine, XSession, cpu_seconds, offscreen_env,
+                     ports_section, wait_until)
 
 LOCAL_KEYS = ("TIMEUTC=False", "TIMELOCAL=True")
 
@@ -193,9 +193,11 @@ class Devices(Case):
         self.assertEndsCleanly(program)
 
     def test_a_port_that_vanishes_while_open(self):
-        program = self.start("[SerialSync]\nCOMPORT=+COM3\n" + ports_section(self.line.device))
+        emitter = Emitter(self)
+        self.line = emitter.plug()
+        program = self.start("[SerialSync]\nCOMPORT=+COM3\n" + ports_section(emitter.link))
         self.assertSends()
-        self.line.close()  # the emitter is pulled out
+        emitter.unplug()
         self.assertIdle(program)
         self.assertEndsCleanly(program)
 

@@ -3,14 +3,12 @@ their own, a device that comes and goes, a change of port and mode read on SIGHU
 These tests read the wall clock: packets must leave within the first tenth of their second."""
 
 import os
-import shutil
 import signal
 import subprocess
-import tempfile
 import time
 import unittest
 
-from session import ZONE, SerialLine, named_instant, ports_section, wait_until
+from session import ZONE, Emitter, SerialLine, named_instant, ports_section
 from test_keep_set import wait_for_phase
 
 SERVICE = os.environ.get("BEAMCLOCKD", "build-dev/bin/beamclockd")
@@ -18,23 +16,9 @@ SERVICE = os.environ.get("BEAMCLOCKD", "build-dev/bin/beamclockd")
 
 class Service(unittest.TestCase):
     def setUp(self):
-        self.place = tempfile.mkdtemp(prefix="beamclockd-")
-        self.addCleanup(shutil.rmtree, self.place, True)
-        self.link = os.path.join(self.place, "emitter")  # as a /dev/serial/by-id link
-        self.lines = []
+        self.emitter = Emitter(self)  # COM3, through a link
+        self.place = self.emitter.place
         self.settings = os.path.join(self.place, "Skyfix.ini")
-
-    def tearDown(self):
-        for line in self.lines:
-            line.close()
-
-    def plug(self):
-        line = SerialLine()
-        self.lines.append(line)
-        if os.path.lexists(self.link):
-            os.unlink(self.link)
-        os.symlink(line.device, self.link)
-        return line
 
     def write_settings(self, text):
         with open(self.settings, "wb") as file:
@@ -49,11 +33,11 @@ class Service(unittest.TestCase):
             self.assertTrue(0 <= arrived - named < 0.1, (arrived - named, packet, utc))
 
     def test_a_box_beside_the_clock(self):
-        line = self.plug()
+        line = self.emitter.plug()
         other = SerialLine()
-        self.lines.append(other)
+        self.addCleanup(other.close)
         # COM3 through a link, COM5 a device; no UTC/LOCAL keys, which the window would add.
-        ports = ports_section(self.link).replace("COM5=/nonexistent/serial5",
+        ports = ports_section(self.emitter.link).replace("COM5=/nonexistent/serial5",
                                                  f"COM5={other.device}")
         written = self.write_settings(f"[SerialSync]\nCOMPORT=+COM3\n\n{ports}")
         process = subprocess.Popen([SERVICE, "--settings", self.settings],
@@ -64,9 +48,9 @@ class Service(unittest.TestCase):
 
         self.assertOnTheirSeconds(line.packets(4.5), utc=False)
 
-        line.close()  # unplugged, then plugged back under the same link
+        self.emitter.unplug()  # then plugged back under the same link
         time.sleep(2.5)
-        line = self.plug()
+        line = self.emitter.plug()
         self.assertTrue(line.packets(4.5), "nothing after the device came back")
 
         # Mid even second, just after a packet: the next even second is the new port's.
