@@ -135,6 +135,14 @@ SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) 
         report.Add(kSection, "changes", Level::Ok, "are written to " + where.write.string());
     }
     CheckContent(where.read, verdict, report);
+    if (UnreadableSettings unread = FindUnreadableSettings(verdict.besideFile);
+        !unread.file.empty() && unread.file != where.read) {
+        report.Add(kSection, "copy", Level::Problem,
+                   unread.file.string() +
+                       ", which the per-user file is to be made from, cannot "
+                       "be read (" +
+                       unread.why + "): no per-user file is made, so changes are not kept");
+    }
     verdict.names = PortNames::FromSettings(verdict.besideFile);
     return verdict;
 }

@@ -3,7 +3,6 @@
 #include "clock/continue_on_error.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
-#include "settings/profile_file.h"
 #include "settings/settings_location.h"
 
 ClockService::ClockService(const PcClock& clock, SerialPort& device,
@@ -42,9 +41,8 @@ void ClockService::Reload() {
 }
 
 void ClockService::SayIfUnreadable() {
-    std::filesystem::path read = LocateSettings(settingsFile_).read;
-    if (std::string why = WhyProfileUnreadable(read); !why.empty()) {
-        Log().NotRead(read, why);
+    if (UnreadableSettings unread = FindUnreadableSettings(settingsFile_); !unread.file.empty()) {
+        Log().NotRead(unread.file, unread.why);
     }
 }
 

@@ -59,6 +59,7 @@ fs::path SystemDefaults(const fs::path& name) {
     const char* dirs = std::getenv("XDG_CONFIG_DIRS");
     std::string_view list = (dirs != nullptr && *dirs != '\0') ? dirs : "/etc/xdg";
     std::optional<fs::path> first;
+    std::optional<fs::path> unknown;
     while (!list.empty()) {
         std::string_view entry = list.substr(0, list.find(':'));
         list.remove_prefix(std::min(list.size(), entry.size() + 1));
@@ -70,9 +71,12 @@ fs::path SystemDefaults(const fs::path& name) {
         if (fs::exists(candidate, error)) {
             return candidate;
         }
+        if (error && !unknown) {
+            unknown = candidate;  // in a folder this user may not search: perhaps the defaults
+        }
         first = first.value_or(candidate);
     }
-    return first.value_or(fs::path("/etc/xdg") / kFolderName / name);
+    return unknown.value_or(first.value_or(fs::path("/etc/xdg") / kFolderName / name));
 }
 
 bool SameFolder(const fs::path& a, const fs::path& b) {
@@ -202,6 +206,18 @@ void PrepareSettingsAtStart(const fs::path& besideFile) {
     if (where.why == SettingsLocation::Why::InstalledNotYet && Exists(where.seed)) {
         MakeCopy(where.seed, where.perUser);
     }
+}
+
+UnreadableSettings FindUnreadableSettings(const fs::path& besideFile) {
+    SettingsLocation where = LocateSettings(besideFile);
+    bool copyToCome = where.why == SettingsLocation::Why::PerUserNotYet ||
+                      where.why == SettingsLocation::Why::InstalledNotYet;
+    for (const fs::path& file : {where.read, copyToCome ? where.seed : fs::path()}) {
+        if (std::string why = file.empty() ? "" : WhyProfileUnreadable(file); !why.empty()) {
+            return {file, why};
+        }
+    }
+    return {};
 }
 
 std::string Describe(SettingsLocation::Why why) {

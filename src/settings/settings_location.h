@@ -59,6 +59,15 @@ std::filesystem::path PrepareSettingsWrite(const std::filesystem::path& besideFi
 // defaults, where there are defaults and no per-user file yet. Anything else is left alone.
 void PrepareSettingsAtStart(const std::filesystem::path& besideFile);
 
+// A settings file that is there but cannot be read, so its settings are not used: the one
+// reads use, or the one a per-user file is still to be copied from (no copy is made from it).
+// An empty file when there is none.
+struct UnreadableSettings {
+    std::filesystem::path file;
+    std::string why;  // in words: "permission denied"
+};
+UnreadableSettings FindUnreadableSettings(const std::filesystem::path& besideFile);
+
 // Root with another user's HOME or XDG variables (sudo -E, or a sudo that keeps HOME) would
 // leave folders and files of root's in that user's home, which the user's own Beamclock could
 // then no longer write. The nearest folder of path that exists says whose place it is.

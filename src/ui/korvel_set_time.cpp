@@ -10,7 +10,6 @@
 #include "desktop/tray_icon.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
-#include "settings/profile_file.h"
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
 #include "ui/app_icon.h"
@@ -156,9 +155,8 @@ void KorvelSetTime::CreateControls() {
 
 void KorvelSetTime::Load() {
     // Before the steps, whose writes fail for the same cause and say so.
-    std::filesystem::path read = LocateSettings(settingsFile_).read;
-    if (std::string why = WhyProfileUnreadable(read); !why.empty()) {
-        Log().NotRead(read, why);
+    if (UnreadableSettings unread = FindUnreadableSettings(settingsFile_); !unread.file.empty()) {
+        Log().NotRead(unread.file, unread.why);
     }
     const std::pair<const char*, std::function<void()>> steps[] = {
         {"enable Timer1", [this] { Timer1.Start(); }},

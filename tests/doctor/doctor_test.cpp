@@ -304,6 +304,11 @@ TEST(DoctorService, TheBoxAsTheServiceSeesIt) {
 
     std::filesystem::remove(file);
     EXPECT_NE(texts(check()).find("Skyfix.ini is missing"), std::string::npos);
+    std::filesystem::create_symlink("Skyfix.ini", file);  // a loop is there, not missing
+    std::string loop = texts(check());
+    EXPECT_EQ(loop.find("missing"), std::string::npos) << loop;
+    EXPECT_NE(loop.find("cannot be read (too many levels of symbolic links)"), std::string::npos)
+        << loop;
 }
 
 // sudo beamclock-doctor: root, with SUDO_USER naming the user who ran it.

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include "serial/port_names.h"
-#include "settings/profile_file.h"
 #include "settings/settings_file.h"
 #include "support/as_user.h"
 #include "support/scoped_env.h"
@@ -81,7 +80,7 @@ TEST_F(SettingsLocationTest, AFileTheUserMayNotReadIsNeverCopiedSoItIsReadOnceMe
     ::chmod(beside.c_str(), 0600);  // root's
     ReadOnlyProgramFolder();
     AsUnprivileged([&] {
-        EXPECT_EQ(WhyProfileUnreadable(beside), "permission denied");
+        EXPECT_EQ(FindUnreadableSettings(beside).why, "permission denied");
         EXPECT_FALSE(WriteIniValue("SerialSync", "TimeUTC", "True", beside));
         EXPECT_FALSE(fs::exists(copy));
     });
@@ -154,6 +153,26 @@ TEST_F(InstalledProgramTest, TheFirstStartCopiesTheDefaultsAndNothingLandsBeside
     });
     EXPECT_TRUE(fs::is_empty(program));
     EXPECT_EQ(ReadFile(defaults), adminFile);
+}
+
+TEST_F(InstalledProgramTest, DefaultsInAFolderTheUserMayNotSearchAreNamedAndNeverCopiedEmpty) {
+    fs::create_directories(defaults.parent_path());
+    WriteFile(defaults, adminFile);
+    ::chmod(defaults.parent_path().c_str(), 0700);  // made by sudo mkdir under a umask of 077
+    AsUnprivileged([&] {
+        PrepareSettingsAtStart(beside);
+        UnreadableSettings unread = FindUnreadableSettings(beside);
+        EXPECT_EQ(unread.file, defaults);
+        EXPECT_EQ(unread.why, "permission denied");
+        EXPECT_FALSE(WriteIniValue("SerialSync", "COMPORT", "+COM3", beside));
+        EXPECT_FALSE(fs::exists(copy));
+    });
+    ::chmod(defaults.parent_path().c_str(), 0755);
+    AsUnprivileged([&] {
+        PrepareSettingsAtStart(beside);
+        EXPECT_EQ(ReadFile(copy), adminFile);
+        EXPECT_TRUE(FindUnreadableSettings(beside).file.empty());
+    });
 }
 
 TEST_F(InstalledProgramTest, WithoutDefaultsTheFirstWriteMakesThePerUserFile) {
