@@ -176,12 +176,17 @@ bool ServiceMayRead(const fs::path& file, gid_t group) {
     if (::stat(file.c_str(), &info) != 0 || !MayReadAs(info, group, false)) {
         return false;
     }
-    for (fs::path folder = file.parent_path(); !folder.empty(); folder = folder.parent_path()) {
-        if (::stat(folder.c_str(), &info) != 0 || !MayReadAs(info, group, true)) {
-            return false;
-        }
-        if (folder == folder.root_path()) {
-            break;
+    // The folders on the way to the file, and to what a link names: each must let it through.
+    std::error_code error;
+    fs::path target = fs::canonical(file, error);
+    for (const fs::path& path : {file, error ? file : target}) {
+        for (fs::path folder = path.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+            if (::stat(folder.c_str(), &info) != 0 || !MayReadAs(info, group, true)) {
+                return false;
+            }
+            if (folder == folder.root_path()) {
+                break;
+            }
         }
     }
     return true;

@@ -129,20 +129,18 @@ SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) 
     report.Add(kSection, "file", Level::Ok,
                where.read.string() + (exists ? "" : " (not there yet: the defaults apply)") + ", " +
                    Describe(where.why));
+    UnreadableSettings unread = FindUnreadableSettings(verdict.besideFile);
     if (where.write.empty()) {
         report.Add(kSection, "changes", Level::Note, "are not kept: there is no home folder");
+    } else if (!unread.file.empty()) {
+        // No write goes ahead without the whole file, nor a per-user file without its source.
+        report.Add(
+            kSection, "changes", Level::Problem,
+            "are not kept while " + unread.file.string() + " cannot be read (" + unread.why + ")");
     } else if (where.write != where.read) {
         report.Add(kSection, "changes", Level::Ok, "are written to " + where.write.string());
     }
     CheckContent(where.read, verdict, report);
-    if (UnreadableSettings unread = FindUnreadableSettings(verdict.besideFile);
-        !unread.file.empty() && unread.file != where.read) {
-        report.Add(kSection, "copy", Level::Problem,
-                   unread.file.string() +
-                       ", which the per-user file is to be made from, cannot "
-                       "be read (" +
-                       unread.why + "): no per-user file is made, so changes are not kept");
-    }
     verdict.names = PortNames::FromSettings(verdict.besideFile);
     return verdict;
 }

@@ -59,7 +59,6 @@ fs::path SystemDefaults(const fs::path& name) {
     const char* dirs = std::getenv("XDG_CONFIG_DIRS");
     std::string_view list = (dirs != nullptr && *dirs != '\0') ? dirs : "/etc/xdg";
     std::optional<fs::path> first;
-    std::optional<fs::path> unknown;
     while (!list.empty()) {
         std::string_view entry = list.substr(0, list.find(':'));
         list.remove_prefix(std::min(list.size(), entry.size() + 1));
@@ -68,15 +67,14 @@ fs::path SystemDefaults(const fs::path& name) {
         }
         fs::path candidate = fs::path(entry) / kFolderName / name;
         std::error_code error;
-        if (fs::exists(candidate, error)) {
+        // One in a folder this user may not search may be the defaults that win: no later
+        // file may stand in for it.
+        if (fs::exists(candidate, error) || error) {
             return candidate;
-        }
-        if (error && !unknown) {
-            unknown = candidate;  // in a folder this user may not search: perhaps the defaults
         }
         first = first.value_or(candidate);
     }
-    return unknown.value_or(first.value_or(fs::path("/etc/xdg") / kFolderName / name));
+    return first.value_or(fs::path("/etc/xdg") / kFolderName / name);
 }
 
 bool SameFolder(const fs::path& a, const fs::path& b) {

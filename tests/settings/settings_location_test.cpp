@@ -159,6 +159,10 @@ TEST_F(InstalledProgramTest, DefaultsInAFolderTheUserMayNotSearchAreNamedAndNeve
     fs::create_directories(defaults.parent_path());
     WriteFile(defaults, adminFile);
     ::chmod(defaults.parent_path().c_str(), 0700);  // made by sudo mkdir under a umask of 077
+    fs::path later = dir / "later" / "beamclock" / "Skyfix.ini";  // must not stand in for it
+    fs::create_directories(later.parent_path());
+    WriteFile(later, "[SerialSync]\nCOMPORT=+COM9\n");
+    ScopedEnv both{"XDG_CONFIG_DIRS", xdg.string() + ":" + (dir / "later").string()};
     AsUnprivileged([&] {
         PrepareSettingsAtStart(beside);
         UnreadableSettings unread = FindUnreadableSettings(beside);
