@@ -1,12 +1,16 @@
 #include "doctor/service_check.h"
 
+#include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "doctor/advice.h"
@@ -171,7 +175,35 @@ UnitState QueryUnit(const fs::path& root, const ProcessTable& processes) {
     return UnitFromFiles(root, !processes.Services().empty());
 }
 
+// Root asks the kernel: a child with nobody's ids and only the group opens the file, so every
+// link, "..", folder mode and ACL on the way counts as it does for the service. Nothing
+// without root, which cannot change its ids.
+std::optional<bool> OpensAsService(const fs::path& file, gid_t group) {
+    if (::geteuid() != 0) {
+        return std::nullopt;
+    }
+    passwd* nobody = ::getpwnam("nobody");
+    uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
+    gid_t gid = nobody != nullptr ? nobody->pw_gid : 65534;
+    pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(1, &group) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+            ::_exit(2);
+        }
+        ::_exit(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) > 1) {
+        return std::nullopt;
+    }
+    return WEXITSTATUS(status) == 0;
+}
+
 bool ServiceMayRead(const fs::path& file, gid_t group) {
+    if (std::optional<bool> opens = OpensAsService(file, group)) {
+        return *opens;
+    }
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0 || !MayReadAs(info, group, false)) {
         return false;
@@ -213,7 +245,8 @@ void CheckService(const fs::path& root, const ProcessTable& processes, Report& r
         report.Add("settings", "file", Level::Problem,
                    file.string() +
                        " cannot be read by the service (a user of its own, in group "
-                       "dialout): make it readable by all, mode 0644");
+                       "dialout): make it readable by all (mode 0644) and each folder on "
+                       "the way to it searchable");
         return;
     }
     if (!unsure) {

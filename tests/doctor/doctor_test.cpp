@@ -316,6 +316,16 @@ TEST(DoctorService, TheBoxAsTheServiceSeesIt) {
     ::chmod((root / "etc/private/Skyfix.ini").c_str(), 0644);
     std::filesystem::create_symlink(root / "etc/private/Skyfix.ini", file);
     EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
+    std::filesystem::create_directories(root / "etc/open");  // a chain through that folder
+    ::chmod((root / "etc/open").c_str(), 0755);
+    std::filesystem::rename(root / "etc/private/Skyfix.ini", root / "etc/open/Skyfix.ini");
+    std::filesystem::create_symlink(root / "etc/open/Skyfix.ini", root / "etc/private/hop.ini");
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(root / "etc/private/hop.ini", file);
+    EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
+    std::filesystem::remove(file);
+    std::filesystem::create_symlink(root / "etc/open/Skyfix.ini", file);
+    EXPECT_NE(texts(check()).find("which the service reads"), std::string::npos);
 }
 
 // sudo beamclock-doctor: root, with SUDO_USER naming the user who ran it.
