@@ -40,10 +40,7 @@ class XSession:
         self.display = self._start_server()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("QT_QPA_PLATFORM", None)
-        self._start(["openbox", "--sm-disable"])
-        if not wait_until(lambda: "window id #" in run(
-                "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", env=self.env), 20):
-            raise RuntimeError(f"openbox did not start: {self.health()}")
+        self._start_window_manager()
         if taskbar:
             # tint2 as a taskbar only, with no system tray in it.
             config = tempfile.NamedTemporaryFile("w", suffix=".tint2rc", delete=False)
@@ -78,9 +75,26 @@ class XSession:
             server.wait(timeout=5)
         raise RuntimeError("Xvfb did not start")
 
-    def _start(self, command):
+    def _start(self, command, output=subprocess.DEVNULL):
         self.processes.append(subprocess.Popen(
-            command, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+            command, env=self.env, stdout=output, stderr=output))
+        return self.processes[-1]
+
+    def _start_window_manager(self):
+        """openbox, tried again if it ends before it manages the screen: on a loaded CI machine
+        it once ended at start, for a reason its log below would tell next time."""
+        with tempfile.TemporaryFile("w+") as log:
+            for _ in range(3):
+                openbox = self._start(["openbox", "--sm-disable"], output=log)
+                wait_until(lambda: openbox.poll() is not None or "window id #" in run(
+                    "xprop", "-root", "_NET_SUPPORTING_WM_CHECK", env=self.env), 20)
+                if openbox.poll() is None:
+                    return
+                self.processes.remove(openbox)
+            log.seek(0)
+            said = log.read()[-2000:]
+        self.stop()
+        raise RuntimeError(f"openbox did not start: {said!r}")
 
     def stop(self):
         if getattr(self, "config", None):
