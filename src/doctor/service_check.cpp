@@ -175,19 +175,20 @@ UnitState QueryUnit(const fs::path& root, const ProcessTable& processes) {
     return UnitFromFiles(root, !processes.Services().empty());
 }
 
-// Root asks the kernel: a child with nobody's ids and only the group opens the file, so every
+// Root asks the kernel: a child of no account and only the group opens the file, so every
 // link, "..", folder mode and ACL on the way counts as it does for the service. Nothing
 // without root, which cannot change its ids.
 std::optional<bool> OpensAsService(const fs::path& file, gid_t group) {
     if (::geteuid() != 0) {
         return std::nullopt;
     }
-    passwd* nobody = ::getpwnam("nobody");
-    uid_t uid = nobody != nullptr ? nobody->pw_uid : 65534;
-    gid_t gid = nobody != nullptr ? nobody->pw_gid : 65534;
+    uid_t uid = 65533;  // of no account, so it owns no file, as the service's own user
+    while (::getpwuid(uid) != nullptr && uid > 60000) {
+        --uid;
+    }
     pid_t child = ::fork();
     if (child == 0) {
-        if (::setgroups(1, &group) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) {
+        if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(uid) != 0) {
             ::_exit(2);
         }
         ::_exit(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) >= 0 ? 0 : 1);
@@ -233,7 +234,8 @@ void CheckService(const fs::path& root, const ProcessTable& processes, Report& r
     fs::path file = root / "etc/beamclock/Skyfix.ini";
     std::error_code error;
     bool missing = !fs::exists(file, error) && !error;
-    bool unsure = static_cast<bool>(error);  // a link loop, a closed folder: the read check says
+    // A link loop, a closed folder, a fifo or a folder in its place: the read check says why.
+    bool unsure = !fs::is_regular_file(file, error);
     if (missing) {
         report.Add("settings", "file", Level::Problem,
                    file.string() +

@@ -1,5 +1,6 @@
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -269,6 +270,13 @@ TEST(DoctorService, TheBoxAsTheServiceSeesIt) {
 
     ::chmod(file.c_str(), 0600);
     EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
+    passwd* nobody = ::getpwnam("nobody");  // the service is neither nobody nor in its group
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(::chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
+    ::chmod(file.c_str(), 0640);
+    EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
+    ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
     ::chmod(file.c_str(), 0644);
 
     int ready[2];
