@@ -182,9 +182,15 @@ std::optional<bool> OpensAsService(const fs::path& file, gid_t group) {
     if (::geteuid() != 0) {
         return std::nullopt;
     }
-    uid_t uid = 65533;  // of no account, so it owns no file, as the service's own user
-    while (::getpwuid(uid) != nullptr && uid > 60000) {
+    // Of no account and not the file's owner, as the service's own user is neither.
+    struct stat info {};
+    uid_t owner = ::stat(file.c_str(), &info) == 0 ? info.st_uid : 0;
+    uid_t uid = 65533;
+    while (uid > 60000 && (::getpwuid(uid) != nullptr || uid == owner)) {
         --uid;
+    }
+    if (uid == 60000) {
+        return std::nullopt;
     }
     pid_t child = ::fork();
     if (child == 0) {

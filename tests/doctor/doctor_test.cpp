@@ -276,6 +276,8 @@ TEST(DoctorService, TheBoxAsTheServiceSeesIt) {
     EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
     ::chmod(file.c_str(), 0640);
     EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
+    ASSERT_EQ(::chown(file.c_str(), 65533, 0), 0);  // an owner of no account, from a tarball
+    EXPECT_NE(texts(check()).find("cannot be read by the service"), std::string::npos);
     ASSERT_EQ(::chown(file.c_str(), 0, 0), 0);
     ::chmod(file.c_str(), 0644);
 
