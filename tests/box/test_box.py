@@ -1,0 +1,127 @@
+"""The box beside the clock, for real: a Debian 12 guest with systemd and udev, qemu's USB
+serial adapters behind the kernel's ftdi_sio driver, and the packages installed as the README
+says. One scenario, in the order an administrator meets it."""
+
+import calendar
+import os
+import re
+import unittest
+
+from guest import Guest, wait_until
+
+IMAGE = os.environ["BOX_IMAGE"]
+ARCH = os.environ.get("BOX_ARCH", "amd64")
+DEBS = os.environ["BOX_DEBS"].split()
+
+
+def deb(name):
+    return next(path for path in DEBS if os.path.basename(path).startswith(name + "_"))
+
+
+def named_instant(packet):
+    """The guest keeps UTC, so local and UTC packets name the same instant."""
+    text = packet.decode("ascii")
+    fields = (int(text[11:15]), int(text[9:11]), int(text[7:9]), int(text[5:7]),
+              int(text[3:5]), int(text[1:3]))
+    return calendar.timegm(fields + (0, 0, -1))
+
+
+def settings(port, ports=""):
+    return f"[SerialSync]\nCOMPORT=+{port}\nTIMEUTC=False\nTIMELOCAL=True\n\n[Ports]\n{ports}"
+
+
+class Box(unittest.TestCase):
+    def setUp(self):
+        self.guest = Guest(IMAGE, ARCH)
+        self.addCleanup(self.guest.stop)
+
+    def write(self, path, text):
+        self.guest.run(f"mkdir -p {os.path.dirname(path)} && cat > {path} <<'END'\n{text}\nEND")
+
+    def main_pid(self, unit="beamclockd.service"):
+        return self.guest.run(f"systemctl show -p MainPID --value {unit}").strip()
+
+    def journal(self, unit="beamclockd.service"):
+        return self.guest.run(f"journalctl -q -o cat -u {unit}")
+
+    def assertOnTheirSeconds(self, packets, at_least=2):
+        """Well formed, each on an even second of the guest's clock, none missed; all as far
+        after their second as the first (the guest's clock is up to a second off the host's,
+        so the offset is measured from the packets themselves)."""
+        self.assertGreaterEqual(len(packets), at_least, packets)
+        seconds = [named_instant(packet) for _, packet in packets]
+        self.assertTrue(all(len(packet) == 35 for _, packet in packets), packets)
+        self.assertTrue(all(second % 2 == 0 for second in seconds), seconds)
+        self.assertEqual([b - a for a, b in zip(seconds, seconds[1:])], [2] * (len(seconds) - 1))
+        lags = [arrived - second for (arrived, _), second in zip(packets, seconds)]
+        self.assertLess(max(lags) - min(lags), 0.15, lags)
+        return min(lags)
+
+    def test_a_box_beside_the_clock(self):
+        guest = self.guest
+        line0, line1 = guest.lines
+        # The README's commands.
+        guest.run("apt-get install -y -q {} {}".format(guest.put(deb("beamclockd")),
+                                                   guest.put(deb("beamclock-doctor"))),
+                  timeout=300)
+        self.write("/etc/beamclock/Skyfix.ini", settings("COM5"))
+        guest.run("systemctl enable --now beamclockd.service")
+        line0.drain()
+        self.assertOnTheirSeconds(wait_until(lambda: line0.packets(4.5), 20, step=0))
+        self.assertEqual(guest.run("beamclock-doctor --service >/dev/null; echo $?").strip(), "0")
+
+        # A by-id name for another adapter, read on reload by the same process.
+        pid = self.main_pid()
+        self.write("/etc/beamclock/Skyfix.ini", settings("COM7", f"COM7={guest.by_id(1)}\n"))
+        guest.run("systemctl reload beamclockd.service")
+        self.assertTrue(wait_until(lambda: line1.packets(2.5), 6, step=0), "nothing on COM7")
+        line0.drain()
+        self.assertOnTheirSeconds(line1.packets(4.5))
+        self.assertEqual(line0.packets(0.1), [], "the old port still had packets")
+        self.assertEqual(self.main_pid(), pid)
+
+        # Unplugged and plugged back: said, and sending again within 4 s.
+        guest.unplug(1)
+        self.assertFalse(wait_until(lambda: not guest.run(f"test -e {guest.by_id(1)} && echo y"),
+                                    10) == "", "the link stayed")
+        doctor = guest.run("beamclock-doctor --service; echo status $?")
+        self.assertNotIn("status 0", doctor)
+        guest.plug(1)
+        plugged = wait_until(lambda: guest.run(f"test -e {guest.by_id(1)} && echo y"), 20)
+        self.assertTrue(plugged, "the adapter did not come back")
+        line1.drain()
+        self.assertOnTheirSeconds(wait_until(lambda: line1.packets(2.5), 4, step=0), at_least=1)
+        journal = self.journal()
+        self.assertRegex(journal, r"lost|no such device")
+
+        # The clock stepped forward and back: clock sets, never seconds not sent.
+        guest.run("date -s '+30 seconds' >/dev/null && sleep 4 && date -s '-30 seconds' >/dev/null"
+                  " && sleep 4")
+        journal = self.journal()
+        self.assertIn("clock set by +3", journal)
+        self.assertIn("clock set by -3", journal)
+        self.assertNotIn("not sent", journal)
+
+        # The sandbox as the README describes it, from inside the running service.
+        self.assertSandbox(self.main_pid())
+        exposure = guest.run("systemd-analyze security --no-pager beamclockd.service | tail -1")
+        self.assertLessEqual(float(re.search(r"([0-9.]+) ", exposure.split(":")[-1]).group(1)), 1.0)
+
+        # Removed, then purged: nothing left but the administrator's file.
+        guest.run("apt-get purge -y -q beamclockd beamclock-doctor", timeout=120)
+        leftovers = guest.run("find /etc/systemd /var/lib/systemd/deb-systemd-helper-enabled "
+                              "/etc/beamclock -name '*beamclock*'; pgrep -a beamclockd; true")
+        self.assertEqual(leftovers.split(), ["/etc/beamclock"], leftovers)
+        self.assertIn("Skyfix.ini", guest.run("ls /etc/beamclock"))
+
+    def assertSandbox(self, pid):
+        # The service's own user and mounts: what it may write is what it sees.
+        inside = f"nsenter -t {pid} -m -S $(stat -c %u /proc/{pid}) -G $(stat -c %g /proc/{pid}) --"
+        for path in ("/run/lock", "/dev/shm", "/etc/beamclock"):
+            answer = self.guest.run(f"{inside} sh -c 'touch {path}/probe 2>&1 && echo written'; true")
+            self.assertNotIn("written", answer, path)
+        self.assertIn("ro", self.guest.run(f"{inside} findmnt -no OPTIONS -T /etc/beamclock"))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
