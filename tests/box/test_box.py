@@ -12,6 +12,7 @@ from guest import Guest, wait_until
 IMAGE = os.environ["BOX_IMAGE"]
 ARCH = os.environ.get("BOX_ARCH", "amd64")
 DEBS = os.environ["BOX_DEBS"].split()
+OLD_DEB = os.environ.get("BOX_OLD_DEB")  # the single 1.0.2 package, with beamclock.service
 
 
 def deb(name):
@@ -82,12 +83,12 @@ class Box(unittest.TestCase):
 
         # Unplugged and plugged back: said, and sending again within 4 s.
         guest.unplug(1)
-        self.assertFalse(wait_until(lambda: not guest.run(f"test -e {guest.by_id(1)} && echo y"),
-                                    10) == "", "the link stayed")
+        self.assertTrue(wait_until(lambda: guest.run(f"test -e {guest.by_id(1)} || echo gone"), 10),
+                        "the link stayed")
         doctor = guest.run("beamclock-doctor --service; echo status $?")
         self.assertNotIn("status 0", doctor)
         guest.plug(1)
-        plugged = wait_until(lambda: guest.run(f"test -e {guest.by_id(1)} && echo y"), 20)
+        plugged = wait_until(lambda: guest.run(f"test -e {guest.by_id(1)} && echo y", check=False), 20)
         self.assertTrue(plugged, "the adapter did not come back")
         line1.drain()
         self.assertOnTheirSeconds(wait_until(lambda: line1.packets(2.5), 4, step=0), at_least=1)
@@ -113,6 +114,48 @@ class Box(unittest.TestCase):
                               "/etc/beamclock -name '*beamclock*'; pgrep -a beamclockd; true")
         self.assertEqual(leftovers.split(), ["/etc/beamclock"], leftovers)
         self.assertIn("Skyfix.ini", guest.run("ls /etc/beamclock"))
+
+    @unittest.skipUnless(OLD_DEB, "no single 1.0.2 package was built for this architecture")
+    def test_upgrades_from_the_single_package(self):
+        guest = self.guest
+        line0 = guest.lines[0]
+        old, service, doctor, program = (guest.put(path) for path in
+                                         (OLD_DEB, deb("beamclockd"), deb("beamclock-doctor"),
+                                          deb("beamclock")))
+        self.write("/etc/beamclock/Skyfix.ini", settings("COM5"))
+
+        def old_service_sending():
+            guest.run(f"apt-get install -y -q {old} && systemctl enable --now beamclock.service",
+                      timeout=300)
+            line0.drain()
+            self.assertTrue(wait_until(lambda: line0.packets(2.5), 20, step=0), "1.0.2 sent nothing")
+
+        # Only the box's packages: the old service ends and beamclockd takes the clock over.
+        old_service_sending()
+        guest.run(f"apt-get install -y -q {service} {doctor}", timeout=300)
+        self.assertEqual(guest.run("ls -l /proc/[0-9]*/exe 2>/dev/null | grep deleted; true"), "")
+        self.assertEqual(guest.run("systemctl is-enabled beamclockd.service").strip(), "enabled")
+        line0.drain()
+        self.assertOnTheirSeconds(wait_until(lambda: line0.packets(4.5), 20, step=0))
+        guest.run("apt-get purge -y -q beamclockd beamclock-doctor", timeout=120)
+        self.assertEqual(guest.run("pgrep -a beamclock; find /etc/systemd -name 'beamclock*'; "
+                                   "ls /var/lib/systemd/deb-systemd-helper-enabled | grep beam; true"), "")
+
+        # The desktop package alone, with defaults beside the old program: the administrator
+        # is told, and a user's first start sends to the port those defaults name.
+        old_service_sending()
+        self.write("/usr/bin/Skyfix.ini", settings("COM5"))
+        upgrade = guest.run(f"apt-get install -y -q {program}", timeout=300)
+        self.assertIn("the clock is no longer set", upgrade)
+        self.assertNotEqual(guest.run("systemctl is-enabled beamclock.service; true").strip(),
+                            "enabled")
+        self.assertIn("beamclockd", guest.run("zcat /usr/share/doc/beamclock/NEWS.Debian.gz"))
+        self.assertIn("beamclockd", guest.run("journalctl -q -o cat -t beamclock"))
+        self.assertIn("COMPORT=+COM5", guest.run("cat /etc/xdg/beamclock/Skyfix.ini"))
+        guest.run("useradd -m -G dialout ann")
+        line0.drain()
+        guest.run("su - ann -c 'timeout 9 beamclock' >/dev/null 2>&1; true", timeout=60)
+        self.assertTrue(line0.packets(0.5), "the user's first start sent nothing")
 
     def assertSandbox(self, pid):
         # The service's own user and mounts: what it may write is what it sees.

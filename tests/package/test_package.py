@@ -45,11 +45,14 @@ class Contents(unittest.TestCase):
                 f"/usr/share/metainfo/{APP_ID}.metainfo.xml",
                 f"/etc/xdg/autostart/{APP_ID}.desktop",
                 "/usr/share/man/man1/beamclock.1.gz",
+                "/usr/share/doc/beamclock/NEWS.Debian.gz",
             } | {f"/usr/share/icons/hicolor/{n}x{n}/apps/{APP_ID}.png" for n in ICON_SIZES},
             "beamclockd": {
                 "/usr/sbin/beamclockd",
                 "/usr/lib/systemd/system/beamclockd.service",
+                "/usr/lib/systemd/system/beamclockd@.service",
                 "/usr/share/man/man8/beamclockd.8.gz",
+                "/usr/share/doc/beamclockd/NEWS.Debian.gz",
             },
             "beamclock-doctor": {
                 "/usr/bin/beamclock-doctor",
@@ -74,7 +77,7 @@ class Contents(unittest.TestCase):
         # 1.0.2 was one package: the doctor takes its files over, the service its place.
         self.assertIn("Replaces: beamclock (<< 1.0.2-1)", doctor)
         self.assertIn("Breaks: beamclock (<< 1.0.2-1)", service)
-        self.assertIn("Version: 1.0.2-1", program)
+        self.assertIn("Version: 1.0.2-2", program)
 
 
 class InstalledForAUser(unittest.TestCase):
