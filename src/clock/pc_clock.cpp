@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "clock/wall_clock.h"
+#include "system/wall_clock.h"
 
 PcClockReading ReadingAt(std::int64_t unixSeconds, int millisecond) {
     FollowZoneChanges();  // picks up a zone the user changed while we run

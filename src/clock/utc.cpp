@@ -1,6 +1,6 @@
 #include "clock/utc.h"
 
-#include "clock/wall_clock.h"
+#include "system/wall_clock.h"
 
 CalendarValue CurrentUtcCalendarValue(const PcClockReading& reading) {
     std::tm fields = UtcFields(reading.unixSeconds);

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "clock/wall_clock.h"
 #include "doctor/clock_facts.h"
+#include "system/wall_clock.h"
 
 namespace {
 

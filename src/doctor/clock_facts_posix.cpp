@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "clock/wall_clock.h"
 #include "doctor/clock_facts.h"
+#include "system/wall_clock.h"
 
 #ifdef __linux__
 #include <sys/timex.h>

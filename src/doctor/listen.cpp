@@ -9,9 +9,9 @@
 #include <map>
 
 #include "clock/packet.h"
-#include "clock/wall_clock.h"
 #include "doctor/listen_line.h"
 #include "doctor/report.h"
+#include "system/wall_clock.h"
 
 namespace {
 

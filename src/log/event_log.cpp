@@ -1,13 +1,11 @@
 #include "log/event_log.h"
 
-#include "clock/wall_clock.h"
-#include "serial/device_probe.h"
+#include "system/wall_clock.h"
 
 namespace {
 
 constexpr std::int64_t kReminderMs = 3600 * 1000;
 constexpr std::int64_t kEvenSecondMs = 2000;
-constexpr const char kMissing[] = "no such device";
 
 std::string PortName(int port) {
     return "COM" + std::to_string(port);
@@ -33,24 +31,6 @@ std::int64_t EvenSecondsBetween(std::int64_t from, std::int64_t to) {
 }
 
 }  // namespace
-
-std::string ProbeReason(const DeviceProbe& probe) {
-    switch (probe.state) {
-        case DeviceState::Free:
-            return "the open failed, though the device looks free";
-        case DeviceState::Missing:
-            return kMissing;
-        case DeviceState::PermissionDenied:
-            return "permission denied";
-        case DeviceState::HeldByAnother:
-            return "held by another program" + (probe.how.empty() ? "" : ", " + probe.how);
-        case DeviceState::NotATerminal:
-            return "not a serial device";
-        case DeviceState::OtherError:
-            return probe.how.empty() ? "the open failed" : probe.how;
-    }
-    return {};
-}
 
 EventLog::EventLog(WallMilliseconds now) : now_(std::move(now)) {}
 
@@ -86,8 +66,8 @@ void EventLog::PortOpened(int port, std::string_view device) {
     portState_ = PortState::Open;
 }
 
-void EventLog::OpenFailed(int port, std::string_view device, const DeviceProbe& probe) {
-    std::string reason = ProbeReason(probe);
+void EventLog::OpenFailed(int port, std::string_view device, std::string_view why) {
+    std::string reason(why);
     std::int64_t now = now_();
     if (portState_ != PortState::Gone || port != port_) {
         Say(Priority::Warning,
@@ -100,7 +80,7 @@ void EventLog::OpenFailed(int port, std::string_view device, const DeviceProbe& 
             PortName(port) + " still cannot be opened" + InBrackets(device) + ": " + reason);
     } else if (now - lastSaidAt_ >= kReminderMs) {
         std::string how =
-            reason == kMissing ? " still missing" : " still not open (" + reason + ")";
+            reason == kNoSuchDevice ? " still missing" : " still not open (" + reason + ")";
         Say(Priority::Warning, PortName(port) + how + ", for " + Span(now - goneAt_));
     } else {
         return;
@@ -117,7 +97,7 @@ void EventLog::PortLost(int port, std::string_view device, PortLoss why) {
     port_ = port;
     portState_ = PortState::Gone;
     // A device that vanished is missing until it is back: that needs no second line.
-    reason_ = why == PortLoss::Vanished ? kMissing : "";
+    reason_ = why == PortLoss::Vanished ? kNoSuchDevice : "";
     goneAt_ = lastSaidAt_ = now_();
 }
 

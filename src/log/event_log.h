@@ -9,7 +9,9 @@
 
 #include "log/log_line.h"
 
-struct DeviceProbe;
+// The words for a device that is not there: what a vanished device stays until it is back, so
+// a port that keeps failing for this reason is "still missing".
+inline constexpr const char kNoSuchDevice[] = "no such device";
 
 // Why a port that was open is open no more.
 enum class PortLoss { Vanished, HungUp, WriteFailed };
@@ -31,7 +33,8 @@ class EventLog {
     void Started(std::string_view version, const std::filesystem::path& settingsFile,
                  std::string_view why, std::string_view port, bool utc);
     void PortOpened(int port, std::string_view device);
-    void OpenFailed(int port, std::string_view device, const DeviceProbe& probe);
+    // reason: why, in the caller's words; kNoSuchDevice for a device that is not there.
+    void OpenFailed(int port, std::string_view device, std::string_view reason);
     void PortLost(int port, std::string_view device, PortLoss why);
     // The user let the port go (another entry, "None", the end): nothing more to remember.
     void PortClosed(int port);
@@ -68,6 +71,3 @@ class EventLog {
 
 // The program's one log.
 EventLog& Log();
-
-// The probe's finding in a few words: "no such device", "permission denied" ...
-std::string ProbeReason(const DeviceProbe& probe);

@@ -1,38 +1,15 @@
 #include "log/log_file.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <system_error>
+
+#include "system/user_places.h"
 
 namespace fs = std::filesystem;
 
-namespace {
-
-fs::path StateHome() {
-#ifdef _WIN32
-    const wchar_t* localAppData = ::_wgetenv(L"LOCALAPPDATA");  // not through the ANSI code page
-    if (localAppData != nullptr && *localAppData != L'\0') {
-        return fs::path(localAppData);
-    }
-#else
-    // As with the settings: a relative XDG_STATE_HOME is to be ignored.
-    const char* xdg = std::getenv("XDG_STATE_HOME");
-    if (xdg != nullptr && fs::path(xdg).is_absolute()) {
-        return fs::path(xdg);
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && fs::path(home).is_absolute()) {
-        return fs::path(home) / ".local" / "state";
-    }
-#endif
-    return {};
-}
-
-}  // namespace
-
 fs::path LogFilePath() {
-    fs::path home = StateHome();
-    return home.empty() ? fs::path() : home / "beamclock" / "beamclock.log";
+    fs::path home = UserStateHome();
+    return home.empty() ? fs::path() : home / kProgramFolder / "beamclock.log";
 }
 
 LogFile::LogFile(fs::path path, std::uintmax_t limitBytes)

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "clock/wall_clock.h"
+#include "system/wall_clock.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "log/log_output.h"
 
-#include "settings/settings_location.h"
+#include "system/user_places.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -1,127 +1,21 @@
 #include "serial/device_probe.h"
 
-#ifdef _WIN32
-#include <windows.h>
+#include "log/event_log.h"
 
-// As the original probe did: neither reading nor writing, shared, and closed at once. The
-// name is the \\.\COMn form, so that COM10 to COM16 are serial devices too.
-DeviceProbe ProbeDevice(const std::string& device) {
-    SECURITY_ATTRIBUTES security{};
-    std::wstring name(device.begin(), device.end());  // device names are ASCII
-    HANDLE handle = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, &security,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        DWORD error = ::GetLastError();
-        switch (error) {
-            case ERROR_FILE_NOT_FOUND:
-            case ERROR_PATH_NOT_FOUND:
-                return {DeviceState::Missing, {}, 0};
-            case ERROR_ACCESS_DENIED:  // what another program's open of a COM port gives
-                return {DeviceState::PermissionDenied, "access denied", 0};
-            case ERROR_SHARING_VIOLATION:
-                return {DeviceState::HeldByAnother, "in use by another program", 0};
-            default:
-                return {DeviceState::OtherError, "error " + std::to_string(error), 0};
-        }
+std::string ProbeReason(const DeviceProbe& probe) {
+    switch (probe.state) {
+        case DeviceState::Free:
+            return "the open failed, though the device looks free";
+        case DeviceState::Missing:
+            return kNoSuchDevice;
+        case DeviceState::PermissionDenied:
+            return "permission denied";
+        case DeviceState::HeldByAnother:
+            return "held by another program" + (probe.how.empty() ? "" : ", " + probe.how);
+        case DeviceState::NotATerminal:
+            return "not a serial device";
+        case DeviceState::OtherError:
+            return probe.how.empty() ? "the open failed" : probe.how;
     }
-    ::CloseHandle(handle);
-    return {DeviceState::Free, {}, 0};
+    return {};
 }
-
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <fstream>
-
-namespace {
-
-// The lock file that Qt, minicom and other UUCP-style programs create for a device:
-// /var/lock/LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3.
-std::string LockFileFor(const std::string& device) {
-    std::string name = device.rfind("/dev/", 0) == 0 ? device.substr(5) : device;
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    return "/var/lock/LCK.." + name;
-}
-
-// The live process a lock file names, or 0.
-long LockingProcess(const std::string& device) {
-    std::ifstream lock(LockFileFor(device));
-    long pid = 0;
-    if (!(lock >> pid) || pid <= 0) {
-        return 0;  // no lock file, or one we cannot make sense of
-    }
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
-}
-
-// "exclusive open", "flock", or empty when nothing holds the open device.
-const char* HeldThroughDescriptor(int fd) {
-    int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        return "exclusive open";
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return "flock";
-    }
-    ::flock(fd, LOCK_UN);
-    return "";
-}
-
-DeviceState StateAfterFailedOpen(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case ENOTDIR:
-            return DeviceState::Missing;
-        case EACCES:
-        case EPERM:
-            return DeviceState::PermissionDenied;
-        case EBUSY:
-            return DeviceState::HeldByAnother;
-        case EISDIR:
-            return DeviceState::NotATerminal;
-        default:
-            return DeviceState::OtherError;
-    }
-}
-
-}  // namespace
-
-DeviceProbe ProbeDevice(const std::string& device) {
-    if (device.empty()) {
-        return {DeviceState::Missing, {}, 0};
-    }
-    if (long pid = LockingProcess(device)) {
-        return {DeviceState::HeldByAnother, "lock file " + LockFileFor(device),
-                static_cast<int>(pid)};
-    }
-    // Non-blocking, so a port waiting for carrier cannot stall the window.
-    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        DeviceState state = StateAfterFailedOpen(error);
-        return {state,
-                state == DeviceState::HeldByAnother ? "exclusive open" : std::strerror(error), 0};
-    }
-    DeviceProbe probe{DeviceState::Free, {}, 0};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd)) {
-        probe.state = DeviceState::NotATerminal;
-    } else if (const char* how = HeldThroughDescriptor(fd); *how != '\0') {
-        probe = {DeviceState::HeldByAnother, how, 0};
-    }
-    ::close(fd);
-    return probe;
-}
-#endif

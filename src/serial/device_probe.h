@@ -30,3 +30,6 @@ DeviceProbe ProbeDevice(const std::string& device);
 inline bool DeviceIsFree(const std::string& device) {
     return ProbeDevice(device).state == DeviceState::Free;
 }
+
+// Why an open failed, in a few words for the log: "no such device", "permission denied" ...
+std::string ProbeReason(const DeviceProbe& probe);

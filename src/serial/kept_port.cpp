@@ -62,7 +62,7 @@ bool KeptPort::OpenAndSay() {
         return true;
     }
     if (!device.empty()) {
-        Log().OpenFailed(device_.CommPort(), device, ProbeDevice(device));
+        Log().OpenFailed(device_.CommPort(), device, ProbeReason(ProbeDevice(device)));
     }
     return false;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "settings/ascii_case.h"
-#include "settings/durable_file.h"
+#include "system/durable_file.h"
 
 namespace fs = std::filesystem;
 

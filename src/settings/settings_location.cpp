@@ -8,19 +8,13 @@
 #include <utility>
 #include <vector>
 
-#include "settings/durable_file.h"
 #include "settings/profile_file.h"
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "system/durable_file.h"
+#include "system/user_places.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kFolderName = "beamclock";
 
 bool CanWriteBeside(const fs::path& file) {
     std::error_code error;
@@ -29,28 +23,6 @@ bool CanWriteBeside(const fs::path& file) {
     }
     fs::path folder = file.parent_path().empty() ? fs::path(".") : file.parent_path();
     return fs::is_directory(folder, error) && FolderTakesNewFiles(folder);
-}
-
-std::optional<fs::path> ConfigHome() {
-#ifdef _WIN32
-    // The wide form: the narrow one goes through the ANSI code page, which turns a user
-    // called Дмитрий on a Western Windows into ???????.
-    const wchar_t* appData = ::_wgetenv(L"APPDATA");
-    if (appData != nullptr && *appData != L'\0') {
-        return fs::path(appData);
-    }
-#else
-    // The XDG base directory rules: a relative XDG_CONFIG_HOME is to be ignored.
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && fs::path(xdg).is_absolute()) {
-        return fs::path(xdg);
-    }
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && fs::path(home).is_absolute()) {
-        return fs::path(home) / ".config";
-    }
-#endif
-    return std::nullopt;
 }
 
 // The administrator's defaults: the first of XDG_CONFIG_DIRS (most important first, /etc/xdg
@@ -65,7 +37,7 @@ fs::path SystemDefaults(const fs::path& name) {
         if (!fs::path(entry).is_absolute()) {
             continue;  // relative entries are to be ignored
         }
-        fs::path candidate = fs::path(entry) / kFolderName / name;
+        fs::path candidate = fs::path(entry) / kProgramFolder / name;
         std::error_code error;
         // One in a folder this user may not search may be the defaults that win: no later
         // file may stand in for it.
@@ -74,7 +46,7 @@ fs::path SystemDefaults(const fs::path& name) {
         }
         first = first.value_or(candidate);
     }
-    return first.value_or(fs::path("/etc/xdg") / kFolderName / name);
+    return first.value_or(fs::path("/etc/xdg") / kProgramFolder / name);
 }
 
 bool SameFolder(const fs::path& a, const fs::path& b) {
@@ -159,9 +131,9 @@ SettingsLocation LocateSettings(const fs::path& besideFile) {
     }
     // Root with another user's HOME (sudo -E) has no per-user file: writing one would leave the
     // user a file of root's that their own Beamclock could no longer change.
-    if (auto home = ConfigHome();
-        home && !InAnotherUsersPlace(*home / kFolderName / besideFile.filename())) {
-        where.perUser = *home / kFolderName / besideFile.filename();
+    if (fs::path home = UserConfigHome();
+        !home.empty() && !InAnotherUsersPlace(home / kProgramFolder / besideFile.filename())) {
+        where.perUser = home / kProgramFolder / besideFile.filename();
     }
     bool copyExists = !where.perUser.empty() && Exists(where.perUser);
     if (IsInstalledFolder(besideFile.parent_path())) {
@@ -241,24 +213,4 @@ std::string Describe(SettingsLocation::Why why) {
             return "the file named on the command line, as it is";
     }
     return {};
-}
-
-bool InAnotherUsersPlace(const fs::path& path) {
-#ifdef _WIN32
-    (void)path;
-#else
-    if (::geteuid() != 0) {
-        return false;
-    }
-    for (fs::path folder = path.parent_path(); !folder.empty(); folder = folder.parent_path()) {
-        struct stat status {};
-        if (::stat(folder.c_str(), &status) == 0) {
-            return status.st_uid != 0;
-        }
-        if (folder == folder.root_path()) {
-            break;
-        }
-    }
-#endif
-    return false;
 }

@@ -68,10 +68,5 @@ struct UnreadableSettings {
 };
 UnreadableSettings FindUnreadableSettings(const std::filesystem::path& besideFile);
 
-// Root with another user's HOME or XDG variables (sudo -E, or a sudo that keeps HOME) would
-// leave folders and files of root's in that user's home, which the user's own Beamclock could
-// then no longer write. The nearest folder of path that exists says whose place it is.
-bool InAnotherUsersPlace(const std::filesystem::path& path);
-
 // In words, for people: "beside the program (it can be written there)".
 std::string Describe(SettingsLocation::Why why);

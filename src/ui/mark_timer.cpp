@@ -4,7 +4,7 @@
 #include <chrono>
 
 #include "clock/tick_schedule.h"
-#include "clock/wall_clock.h"
+#include "system/wall_clock.h"
 
 #ifdef __linux__
 #include <sys/timerfd.h>

@@ -114,7 +114,7 @@ TEST_F(EventLogTest, APortGoneForAWeekIsOneLineThenOneAnHourThenOneWhenBack) {
     log_.PortLost(5, "/dev/ttyUSB0", PortLoss::Vanished);
     for (int retry = 0; retry < 1800 * 3 + 10; ++retry) {  // every two seconds for 3 h
         Pass(2000);
-        log_.OpenFailed(5, "/dev/ttyUSB0", Missing());
+        log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason(Missing()));
     }
     Pass(100);
     log_.PortOpened(5, "/dev/ttyUSB0");
@@ -128,15 +128,15 @@ TEST_F(EventLogTest, APortGoneForAWeekIsOneLineThenOneAnHourThenOneWhenBack) {
 }
 
 TEST_F(EventLogTest, ANewReasonIsSaidOnceAndAChoiceStartsAfresh) {
-    log_.OpenFailed(5, "/dev/ttyUSB0", Missing());
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason(Missing()));
     Pass(2000);
-    log_.OpenFailed(5, "/dev/ttyUSB0", Missing());
-    log_.OpenFailed(5, "/dev/ttyUSB0", {DeviceState::PermissionDenied, "", 0});
-    log_.OpenFailed(5, "/dev/ttyUSB0", {DeviceState::PermissionDenied, "", 0});
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason(Missing()));
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::PermissionDenied, "", 0}));
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::PermissionDenied, "", 0}));
     log_.PortClosed(5);
-    log_.OpenFailed(5, "/dev/ttyUSB0", {DeviceState::HeldByAnother, "flock", 0});
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::HeldByAnother, "flock", 0}));
     log_.PortLost(5, "", PortLoss::HungUp);
-    log_.OpenFailed(5, "", Missing());  // after a hang-up the reason is news
+    log_.OpenFailed(5, "", ProbeReason(Missing()));  // after a hang-up the reason is news
     EXPECT_EQ(lines_,
               (std::vector<std::string>{
                   "4 COM5 could not be opened (/dev/ttyUSB0): no such device",

@@ -1,4 +1,4 @@
-#include "clock/wall_clock.h"
+#include "system/wall_clock.h"
 
 #include <gtest/gtest.h>
 
