@@ -14,6 +14,7 @@
 #include "doctor/ports_check.h"
 #include "doctor/recent_events.h"
 #include "doctor/report.h"
+#include "doctor/run_for_output.h"
 #include "doctor/service_check.h"
 #include "doctor/settings_check.h"
 #include "serial/device_probe.h"
@@ -411,6 +412,15 @@ TEST(DoctorAccount, UnderSudoTheReportIsForTheUserWhoRanIt) {
     Report asRoot;
     DescribeAccount(ReportedAccount(), asRoot);
     EXPECT_NE(Texts(asRoot, "user").find("root passes every permission check"), std::string::npos);
+}
+
+// What systemctl and journalctl are asked through: their output and how they ended.
+TEST(DoctorCommands, WhatACommandPrintedAndHowItEnded) {
+    CommandOutput done = RunForOutput("printf 'LoadState=loaded\\n'; echo hidden >&2; exit 3");
+    EXPECT_EQ(done.text, "LoadState=loaded\n");
+    EXPECT_EQ(done.exitStatus, 3);
+    EXPECT_EQ(RunForOutput("kill -KILL $$").exitStatus, 128);
+    EXPECT_EQ(RunForOutput("exec /nonexistent/journalctl 2>/dev/null").exitStatus, 127);
 }
 
 TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {
