@@ -84,10 +84,12 @@ void TimeReference::Click() {
 }
 
 void TimeReference::Restore() {
-    if (auto utc = TextToBoolean(ReadIniValue("SerialSync", "TimeUTC", "0", settingsFile_))) {
+    if (auto utc =
+            TextToBoolean(ReadIniValue("SerialSync", "TimeUTC", kTimeUtcDefault, settingsFile_))) {
         SetValue(kUtc, *utc);
     }
-    if (auto local = TextToBoolean(ReadIniValue("SerialSync", "TimeLocal", "1", settingsFile_))) {
+    if (auto local = TextToBoolean(
+            ReadIniValue("SerialSync", "TimeLocal", kTimeLocalDefault, settingsFile_))) {
         SetValue(kLocal, *local);
     }
 }

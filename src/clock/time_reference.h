@@ -9,6 +9,10 @@
 // else gives nothing.
 std::optional<bool> TextToBoolean(std::string_view text);
 
+// What the start reads for a button the settings file does not mention: LOCAL, not UTC.
+inline constexpr std::string_view kTimeUtcDefault = "0";
+inline constexpr std::string_view kTimeLocalDefault = "1";
+
 // The UTC/LOCAL pair of option buttons (index 0 "UTC", index 1 "LOCAL") and what they decide.
 // The window only mirrors the state held here.
 class TimeReference {
@@ -33,8 +37,8 @@ class TimeReference {
     // handler; setting it to false clears it and runs nothing.
     void SetValue(int index, bool value);
 
-    // At start: TimeUTC (default "0") then TimeLocal (default "1"), each assigned to its
-    // button; a text that is no Boolean leaves its button alone.
+    // At start: TimeUTC then TimeLocal, each assigned to its button; a text that is no Boolean
+    // leaves its button alone.
     void Restore();
 
   private:

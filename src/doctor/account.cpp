@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "doctor/processes.h"
+
 namespace {
 
 std::vector<gid_t> ConfiguredGroups(const char* name, gid_t primary) {
@@ -29,6 +31,10 @@ std::vector<gid_t> ProcessGroups() {
 }
 
 }  // namespace
+
+std::string OwnerOf(const Account& account) {
+    return std::to_string(account.uid);
+}
 
 UserFacts Account::Facts() const {
     return {name, uid, sessionGroups, accountGroups, !viaSudo};

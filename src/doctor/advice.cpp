@@ -1,5 +1,7 @@
 #include "doctor/advice.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -89,4 +91,16 @@ std::string PermissionAdvice(const DeviceFacts& device, const UserFacts& user) {
     return text + ": the device belongs to group \"" + device.groupName + "\", which " + who + is +
            " not in; fix: sudo usermod -aG " + device.groupName + " " + user.name +
            ", then log out and in";
+}
+
+std::optional<DeviceFacts> DeviceFactsOf(const std::string& device) {
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    passwd* owner = ::getpwuid(info.st_uid);
+    group* members = ::getgrgid(info.st_gid);
+    return DeviceFacts{info.st_mode, info.st_uid, info.st_gid,
+                       owner != nullptr ? owner->pw_name : std::to_string(info.st_uid),
+                       members != nullptr ? members->gr_name : std::to_string(info.st_gid)};
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "doctor/ids.h"
+#include <sys/types.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,9 @@ struct DeviceFacts {
     std::string ownerName;
     std::string groupName;
 };
+
+// The device's mode, owner and group, followed through links; none when it is not there.
+std::optional<DeviceFacts> DeviceFactsOf(const std::string& device);
 
 struct UserFacts {
     std::string name;

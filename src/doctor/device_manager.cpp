@@ -56,9 +56,3 @@ std::string Describe(const DeviceManagerEntry& entry) {
     }
     return text;
 }
-
-#ifndef _WIN32
-std::map<int, DeviceManagerEntry> DeviceManagerPorts() {
-    return {};
-}
-#endif

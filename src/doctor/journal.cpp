@@ -1,14 +1,13 @@
 #include "doctor/journal.h"
 
 #include <grp.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 
 #include "doctor/recent_events.h"
+#include "doctor/run_for_output.h"
 
 JournalReading MakeSenseOfJournal(const std::string& output, int exitStatus, bool mayReadAll) {
     JournalReading reading;
@@ -53,19 +52,10 @@ bool MayReadSystemJournal() {
 }
 
 JournalReading ReadJournal(const std::string& unit, bool mayReadAll) {
-    std::string command = "journalctl --no-pager -q -u '" + unit + "' -n " +
-                          std::to_string(kRecentEvents) + " -o short-iso 2>/dev/null";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return MakeSenseOfJournal("", 127, mayReadAll);
-    }
-    std::string output;
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, got);
-    }
-    int status = ::pclose(pipe);
-    return MakeSenseOfJournal(output, WIFEXITED(status) ? WEXITSTATUS(status) : 128, mayReadAll);
+    CommandOutput journal =
+        RunForOutput("journalctl --no-pager -q -u '" + unit + "' -n " +
+                     std::to_string(kRecentEvents) + " -o short-iso 2>/dev/null");
+    return MakeSenseOfJournal(journal.text, journal.exitStatus, mayReadAll);
 }
 
 void AddServiceEvents(const std::string& unit, bool mayReadAll, Report& report) {

@@ -6,17 +6,24 @@
 
 namespace {
 
+// saved and savedTimeouts: the line's settings when it was opened, put back at the end, since
+// they belong to the port and outlive this program's handle.
 class WindowsLine : public ListenLine {
   public:
-    explicit WindowsLine(HANDLE handle) : handle_(handle) {
+    WindowsLine(HANDLE handle, const DCB& saved, const COMMTIMEOUTS& savedTimeouts)
+        : handle_(handle), saved_(saved), savedTimeouts_(savedTimeouts) {
         timeBeginPeriod(1);  // Sleep(1) sleeps a millisecond, not the scheduler's 15.6
         COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};  // a read returns at once with what is there
         SetCommTimeouts(handle_, &timeouts);
     }
     ~WindowsLine() override {
+        SetCommState(handle_, &saved_);
+        SetCommTimeouts(handle_, &savedTimeouts_);
         CloseHandle(handle_);
         timeEndPeriod(1);
     }
+    WindowsLine(const WindowsLine&) = delete;
+    WindowsLine& operator=(const WindowsLine&) = delete;
 
     // Windows' read timeouts could wait for the first byte, but Wine's wake about 100 ms
     // late; a poll each millisecond takes the arrival to the millisecond on both, and a few
@@ -36,6 +43,8 @@ class WindowsLine : public ListenLine {
 
   private:
     HANDLE handle_;
+    DCB saved_;
+    COMMTIMEOUTS savedTimeouts_;
 };
 
 }  // namespace
@@ -43,9 +52,11 @@ class WindowsLine : public ListenLine {
 std::unique_ptr<ListenLine> ListenLine::Open(const std::string& device, std::string& error) {
     std::wstring name(device.begin(), device.end());  // \\.\COMn: ASCII
     HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DCB line{};
-    line.DCBlength = sizeof line;
-    if (handle == INVALID_HANDLE_VALUE || !GetCommState(handle, &line)) {
+    DCB saved{};
+    saved.DCBlength = sizeof saved;
+    COMMTIMEOUTS savedTimeouts{};
+    if (handle == INVALID_HANDLE_VALUE || !GetCommState(handle, &saved) ||
+        !GetCommTimeouts(handle, &savedTimeouts)) {
         DWORD code = GetLastError();
         error = code == ERROR_FILE_NOT_FOUND  ? "no such port"
                 : code == ERROR_ACCESS_DENIED ? "access denied (another program has it open?)"
@@ -55,6 +66,7 @@ std::unique_ptr<ListenLine> ListenLine::Open(const std::string& device, std::str
         }
         return nullptr;
     }
+    DCB line = saved;
     line.BaudRate = CBR_9600;
     line.ByteSize = 8;
     line.Parity = NOPARITY;
@@ -69,5 +81,5 @@ std::unique_ptr<ListenLine> ListenLine::Open(const std::string& device, std::str
     line.fOutX = FALSE;
     SetCommState(handle, &line);
     PurgeComm(handle, PURGE_RXCLEAR);  // bytes from before are no packets heard now
-    return std::make_unique<WindowsLine>(handle);
+    return std::make_unique<WindowsLine>(handle, saved, savedTimeouts);
 }

@@ -4,41 +4,16 @@
 #include <vector>
 
 #include "doctor/device_manager.h"
+#include "doctor/port_reasons.h"
 #include "serial/device_probe.h"
 #include "serial/port_names.h"
 
-#ifdef _WIN32
-#include "doctor/port_reasons_windows.h"
-#else
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kMissing = "no such port";
-#else
-constexpr const char* kMissing = "no such device";
-
-std::string HeldText(const DeviceProbe& probe, const std::string& device,
-                     const ProcessTable& processes) {
-    if (const Process* holder = processes.LockHolder(device, probe.lockPid)) {
-        return "held by " + DescribeHolder(*holder) + " (" + probe.how + ")";
-    }
-    // An exclusive open does not say who made it: name whoever has the device open.
-    std::string open;
-    for (const Process* process : processes.Holding(device)) {
-        if (process->pid != ::getpid()) {
-            open += (open.empty() ? "" : ", ") + Describe(*process);
-        }
-    }
-    std::string text = "held by another program (" + probe.how + ")";
-    return open.empty() ? text : text + "; open in " + open;
-}
-#endif
+// Said of the chosen port in use where the system does not say who has it open.
+constexpr const char* kHolderUntold =
+    "; the doctor cannot tell who holds it (the system does not say): the running Beamclock, or "
+    "another program that keeps it from it";
 
 // The process that holds the device, by its lock or, for this account's own, its open files.
 const Process* Holder(const std::string& device, const ProcessTable& processes) {
@@ -52,31 +27,17 @@ const Process* Holder(const std::string& device, const ProcessTable& processes) 
     return beamclock != open.end() ? *beamclock : nullptr;
 }
 
-// Whether another program has the device. Windows answers "access denied" for a COM port
-// another program has open.
-bool InUse(DeviceState state) {
-#ifdef _WIN32
-    return state == DeviceState::HeldByAnother || state == DeviceState::PermissionDenied;
-#else
-    return state == DeviceState::HeldByAnother;
-#endif
+bool IsMine(const Process& process, const Account& account) {
+    return process.name == kDesktopProgram && !process.service && process.owner == OwnerOf(account);
 }
 
 }  // namespace
 
-#ifndef _WIN32
-std::optional<DeviceFacts> DeviceFactsOf(const std::string& device) {
-    struct stat info {};
-    if (::stat(device.c_str(), &info) != 0) {
-        return std::nullopt;
-    }
-    passwd* owner = ::getpwuid(info.st_uid);
-    group* members = ::getgrgid(info.st_gid);
-    return DeviceFacts{info.st_mode, info.st_uid, info.st_gid,
-                       owner != nullptr ? owner->pw_name : std::to_string(info.st_uid),
-                       members != nullptr ? members->gr_name : std::to_string(info.st_gid)};
+bool RunsFor(const Account& account, const ProcessTable& processes) {
+    std::vector<const Process*> named = processes.Named(kDesktopProgram);
+    return std::any_of(named.begin(), named.end(),
+                       [&](const Process* process) { return IsMine(*process, account); });
 }
-#endif
 
 void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 const ProcessTable& processes, Report& report) {
@@ -92,20 +53,9 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 text = "available";
                 break;
             case DeviceState::Missing:
-                text = mapped ? std::string(kMissing) + " ([Ports] maps the port to this path)"
-                              : kMissing;
-                break;
-            case DeviceState::PermissionDenied: {
-#ifdef _WIN32
-                text = AccessDeniedText();
-#else
-                std::optional<DeviceFacts> facts = DeviceFactsOf(device);
-                text = facts ? PermissionAdvice(*facts, account.Facts()) : "permission denied";
-#endif
-                break;
-            }
+            case DeviceState::PermissionDenied:
             case DeviceState::HeldByAnother:
-                text = HeldText(probe, device, processes);
+                text = Refusal(probe, device, account, processes);
                 break;
             case DeviceState::NotATerminal:
                 text = "not a terminal device";
@@ -114,15 +64,20 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
                 text = "cannot be opened: " + probe.how;
                 break;
         }
+        if (probe.state == DeviceState::Missing && mapped) {
+            text += " ([Ports] maps the port to this path)";
+        }
         Level level = isChosen && probe.state != DeviceState::Free ? Level::Problem : Level::Ok;
-        if (isChosen && InUse(probe.state)) {
+        if (isChosen && MayBeInUse(probe.state)) {
             const Process* holder = Holder(device, processes);
             if (holder != nullptr && holder->service) {
                 level = Level::Note;  // the clock is set, only not by this account's program
-            } else if (holder != nullptr && holder->name == kDesktopProgram &&
-                       holder->uid == account.uid) {
+            } else if (holder != nullptr && IsMine(*holder, account)) {
                 level = Level::Ok;
                 text = "in use by the running Beamclock, as it should be";
+            } else if (holder == nullptr && !ProcessTable::ShowsHolders() &&
+                       RunsFor(account, processes)) {
+                text += kHolderUntold;
             }
         }
         if (auto entry = deviceManager.find(number); entry != deviceManager.end()) {
@@ -137,20 +92,25 @@ void CheckRunning(const SettingsVerdict& settings, const Account& account,
                   const ProcessTable& processes, Report& report) {
     std::string device = settings.ChosenDevice();
     const Process* holder = device.empty() ? nullptr : Holder(device, processes);
+    // Where the system does not say who holds a port, one in use may be held by anyone.
+    bool untold = !device.empty() && holder == nullptr && !ProcessTable::ShowsHolders() &&
+                  MayBeInUse(ProbeDevice(device).state);
     bool mine = false;
     for (const Process* process : processes.Named(kDesktopProgram)) {
-        if (process->uid != account.uid || process->service) {
+        if (!IsMine(*process, account)) {
             report.Add("running", kDesktopProgram, Level::Note,
                        Describe(*process) + " runs for another user");
             continue;
         }
         mine = true;
-        report.Add("running", kDesktopProgram, Level::Ok,
-                   Describe(*process) + " runs for this user" +
-                       (process->folder.empty() ? "" : " from " + process->folder) +
-                       (device.empty()      ? ""
-                        : holder == process ? "; it holds the chosen port " + device
-                                            : "; it does not hold the chosen port " + device));
+        report.Add(
+            "running", kDesktopProgram, Level::Ok,
+            Describe(*process) + " runs for this user" +
+                (process->folder.empty() ? "" : " from " + process->folder) +
+                (device.empty()      ? ""
+                 : holder == process ? "; it holds the chosen port " + device
+                 : untold ? "; whether it holds the chosen port " + device + " cannot be told here"
+                          : "; it does not hold the chosen port " + device));
     }
     if (!mine) {
         report.Add("running", kDesktopProgram, Level::Note,

@@ -1,16 +1,10 @@
 #pragma once
 
-#include <optional>
-#include <string>
-
-#include "doctor/account.h"
-#include "doctor/advice.h"
 #include "doctor/processes.h"
 #include "doctor/report.h"
 #include "doctor/settings_check.h"
 
-// The device's mode, owner and group, followed through links; none when it is not there.
-std::optional<DeviceFacts> DeviceFactsOf(const std::string& device);
+struct Account;
 
 // COM1 to COM16: the device each names and why it can or cannot be had, found by the same
 // probe the program's port list uses, for the account. The chosen port's state decides
@@ -22,3 +16,6 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
 // account's holds the chosen port.
 void CheckRunning(const SettingsVerdict& settings, const Account& account,
                   const ProcessTable& processes, Report& report);
+
+// Whether a Beamclock of this account runs (not the service).
+bool RunsFor(const Account& account, const ProcessTable& processes);

@@ -1,85 +1,5 @@
 #include "doctor/processes.h"
 
-#ifndef _WIN32
-#include <pwd.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-namespace fs = std::filesystem;
-
-namespace {
-
-std::string UserName(uid_t uid) {
-    passwd* entry = ::getpwuid(uid);
-    return entry != nullptr ? entry->pw_name : std::to_string(uid);
-}
-
-Process Read(pid_t pid, const fs::path& dir) {
-    Process process;
-    process.pid = pid;
-    std::ifstream(dir / "comm") >> process.name;
-    std::ifstream status(dir / "status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("Uid:", 0) == 0) {
-            std::istringstream(line.substr(4)) >> process.uid;
-        }
-    }
-    process.user = UserName(process.uid);
-    std::ifstream cgroup(dir / "cgroup");
-    for (std::string line; std::getline(cgroup, line);) {
-        process.service =
-            process.service || line.find(std::string("/") + kServiceUnit) != std::string::npos;
-    }
-    process.service = process.service || process.name == kServiceProgram;
-    std::error_code error;
-    if (process.name == kDesktopProgram) {
-        process.folder = fs::read_symlink(dir / "exe", error).parent_path().string();
-    }
-    for (const auto& fd : fs::directory_iterator(dir / "fd", error)) {
-        struct stat target {};
-        if (::stat(fd.path().c_str(), &target) == 0 && S_ISCHR(target.st_mode)) {
-            process.openFiles.emplace_back(target.st_dev, target.st_ino);
-        }
-    }
-    return process;
-}
-
-}  // namespace
-
-ProcessTable::ProcessTable() {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        std::string name = entry.path().filename().string();
-        if (!name.empty() && name.find_first_not_of("0123456789") == std::string::npos) {
-            processes_.push_back(Read(static_cast<pid_t>(std::stol(name)), entry.path()));
-        }
-    }
-}
-
-std::vector<const Process*> ProcessTable::Holding(const std::string& device) const {
-    std::vector<const Process*> holders;
-    struct stat wanted {};
-    if (::stat(device.c_str(), &wanted) != 0) {
-        return holders;
-    }
-    for (const Process& process : processes_) {
-        for (const auto& [dev, ino] : process.openFiles) {
-            if (dev == wanted.st_dev && ino == wanted.st_ino) {
-                holders.push_back(&process);
-                break;
-            }
-        }
-    }
-    return holders;
-}
-
-#endif
-
 std::vector<const Process*> ProcessTable::Named(const std::string& name) const {
     std::vector<const Process*> found;
     for (const Process& process : processes_) {
@@ -98,33 +18,6 @@ const Process* ProcessTable::Find(pid_t pid) const {
     }
     return nullptr;
 }
-
-#ifndef _WIN32
-const Process* ProcessTable::FlockHolder(const std::string& device) const {
-    struct stat wanted {};
-    if (::stat(device.c_str(), &wanted) != 0) {
-        return nullptr;
-    }
-    // "1: FLOCK  ADVISORY  WRITE 1234 00:19:3 0 EOF": the pid, then the file system's device
-    // (major:minor in hex) and the inode.
-    std::ifstream locks("/proc/locks");
-    for (std::string line; std::getline(locks, line);) {
-        std::istringstream fields(line);
-        std::string number, kind, mode, access, where;
-        long pid = 0;
-        if (!(fields >> number >> kind >> mode >> access >> pid >> where) || kind != "FLOCK") {
-            continue;
-        }
-        unsigned major = 0, minor = 0;
-        unsigned long inode = 0;
-        if (std::sscanf(where.c_str(), "%x:%x:%lu", &major, &minor, &inode) == 3 &&
-            makedev(major, minor) == wanted.st_dev && inode == wanted.st_ino) {
-            return Find(static_cast<pid_t>(pid));
-        }
-    }
-    return nullptr;
-}
-#endif
 
 const Process* ProcessTable::LockHolder(const std::string& device, int lockFilePid) const {
     const Process* holder = FlockHolder(device);

@@ -1,9 +1,11 @@
 #pragma once
 
-#include "doctor/ids.h"
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
+
+struct Account;
 
 // The service's unit and the two programs: the service runs beamclockd, a desktop session
 // runs beamclock.
@@ -15,7 +17,10 @@ inline constexpr const char* kDesktopProgram = "beamclock";
 // devices they hold open. Read once from /proc; on Windows from its process list.
 struct Process {
     pid_t pid = 0;
-    uid_t uid = 0;
+    // Whose it is, as the system tells: the user's id on Linux, the user's security id
+    // ("S-1-5-21-...") on Windows. Equal for every process of one user; empty where the system
+    // does not say (on Windows, for the processes that are no Beamclock, which are not asked).
+    std::string owner;
     std::string name;      // the command's name
     std::string user;      // the account's name, or its number
     bool service = false;  // beamclockd, or anything systemd started as its unit
@@ -29,13 +34,15 @@ class ProcessTable {
   public:
     ProcessTable();  // reads /proc
 
+    // Whether this system says who holds a device: Linux does, for the processes this user may
+    // see; Windows says of no program which devices it has open.
+    static bool ShowsHolders();
     // The processes that have the device (followed through links) open: only those whose
-    // /proc/PID/fd this user may read, so not another user's. Windows does not show an
-    // ordinary user who holds a device: there, the Beamclocks that run while it is in use.
+    // /proc/PID/fd this user may read, so not another user's. None on Windows.
     std::vector<const Process*> Holding(const std::string& device) const;
     std::vector<const Process*> Named(const std::string& name) const;
     const Process* Find(pid_t pid) const;
-    // The process /proc/locks names as holding an flock on the device, if any.
+    // The process /proc/locks names as holding an flock on the device, if any; none on Windows.
     const Process* FlockHolder(const std::string& device) const;
     // Who holds the device by a lock every user may see: an flock, else the lock file's pid.
     const Process* LockHolder(const std::string& device, int lockFilePid) const;
@@ -44,6 +51,9 @@ class ProcessTable {
   private:
     std::vector<Process> processes_;
 };
+
+// The owner of the account's processes, as Process::owner has it.
+std::string OwnerOf(const Account& account);
 
 std::string Describe(const Process& process);  // "beamclock (pid 123, user ann)"
 // "Beamclock (the service)", "Beamclock", or "another program", then Describe.

@@ -6,39 +6,11 @@
 #include <cctype>
 #include <filesystem>
 
+#include "doctor/account_windows.h"
 #include "doctor/processes.h"
 #include "doctor/windows_text.h"
-#include "serial/device_probe.h"
 
 namespace {
-
-DWORD SessionOf(DWORD pid) {
-    DWORD session = 0;
-    return ProcessIdToSessionId(pid, &session) ? session : ~DWORD{0};
-}
-
-// "ann", or "?" when Windows does not show this user whose the process is.
-std::string UserOf(HANDLE process) {
-    std::string user = "?";
-    HANDLE token = nullptr;
-    if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
-        alignas(TOKEN_USER) BYTE buffer[256];
-        DWORD size = 0;
-        if (GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) {
-            wchar_t name[256];
-            wchar_t domain[256];
-            DWORD nameSize = 256;
-            DWORD domainSize = 256;
-            SID_NAME_USE use{};
-            if (LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name,
-                                  &nameSize, domain, &domainSize, &use)) {
-                user = Utf8(name);
-            }
-        }
-        CloseHandle(token);
-    }
-    return user;
-}
 
 // "C:\\Users\\ann\\AppData\\Local\\Programs\\Beamclock", or "" when Windows does not say.
 std::string FolderOf(HANDLE process) {
@@ -74,14 +46,15 @@ ProcessTable::ProcessTable() {
          more = Process32NextW(snapshot, &entry)) {
         Process process;
         process.pid = static_cast<pid_t>(entry.th32ProcessID);
-        process.uid = SessionOf(entry.th32ProcessID);
         process.name = CommandName(entry.szExeFile);
         process.user = "?";
         if (process.name == kDesktopProgram) {
             HANDLE handle =
                 OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
             if (handle != nullptr) {
-                process.user = UserOf(handle);
+                ProcessUser user = UserOfProcess(handle);
+                process.user = user.name;
+                process.owner = user.sid;
                 process.folder = FolderOf(handle);
                 CloseHandle(handle);
             }
@@ -91,12 +64,12 @@ ProcessTable::ProcessTable() {
     CloseHandle(snapshot);
 }
 
-std::vector<const Process*> ProcessTable::Holding(const std::string& device) const {
-    DeviceState state = ProbeDevice(device).state;
-    if (state != DeviceState::HeldByAnother && state != DeviceState::PermissionDenied) {
-        return {};
-    }
-    return Named("beamclock");
+bool ProcessTable::ShowsHolders() {
+    return false;
+}
+
+std::vector<const Process*> ProcessTable::Holding(const std::string&) const {
+    return {};
 }
 
 const Process* ProcessTable::FlockHolder(const std::string&) const {

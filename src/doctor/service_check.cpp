@@ -7,7 +7,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <optional>
@@ -15,6 +14,7 @@
 
 #include "doctor/advice.h"
 #include "doctor/ports_check.h"
+#include "doctor/run_for_output.h"
 #include "doctor/settings_check.h"
 #include "serial/device_probe.h"
 
@@ -24,22 +24,6 @@ namespace {
 
 constexpr const char* kSection = "service";
 constexpr const char* kPortSection = "port";
-
-std::string RunForOutput(const std::string& command, int& exitStatus) {
-    std::string output;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        exitStatus = 127;
-        return output;
-    }
-    char buffer[4096];
-    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-        output.append(buffer, got);
-    }
-    int status = ::pclose(pipe);
-    exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    return output;
-}
 
 // Read for a file, search for a folder, as neither root nor the owner.
 bool MayReadAs(const struct stat& info, gid_t group, bool folder) {
@@ -163,13 +147,11 @@ UnitState UnitFromFiles(const fs::path& root, bool serviceProcessRuns) {
 
 UnitState QueryUnit(const fs::path& root, const ProcessTable& processes) {
     if (root == "/") {
-        int status = 0;
-        std::string output = RunForOutput(
+        CommandOutput systemctl = RunForOutput(
             std::string("systemctl show -p LoadState,UnitFileState,ActiveState,SubState ") +
-                kServiceUnit + " 2>/dev/null",
-            status);
-        if (status == 0 && output.find("LoadState=") != std::string::npos) {
-            return UnitFromSystemctl(output);
+            kServiceUnit + " 2>/dev/null");
+        if (systemctl.exitStatus == 0 && systemctl.text.find("LoadState=") != std::string::npos) {
+            return UnitFromSystemctl(systemctl.text);
         }
     }
     return UnitFromFiles(root, !processes.Services().empty());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 
 #include "clock/time_reference.h"
 #include "serial/port_selection.h"
@@ -15,16 +16,15 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSection = "settings";
-constexpr std::size_t kReplyBufferSize = 750;  // what the program's own reads are cut to
 
-// Read from the file the location rule chose (or the service's), as the program reads it.
-std::string Value(const fs::path& file, const char* key, const char* defaultValue) {
-    return ReadProfileString(file, "SerialSync", key, defaultValue, kReplyBufferSize);
+// Read as the program reads it: through the location rule from the file it is given.
+std::string Value(const fs::path& settingsFile, const char* key, std::string_view defaultValue) {
+    return ReadIniValue("SerialSync", key, defaultValue, settingsFile);
 }
 
-void CheckPort(const fs::path& file, SettingsVerdict& verdict, Report& report) {
-    std::string text = Value(file, "COMPORT", "None");
-    std::string shown = text.empty() ? "COM1" : text;  // the start's rule for an empty value
+void CheckPort(const fs::path& settingsFile, SettingsVerdict& verdict, Report& report) {
+    std::string text = SavedPortChoice(settingsFile);
+    std::string shown = RestoredListText(text);
     verdict.port = SavedPortNumber(shown);
     if (verdict.port) {
         report.Add(kSection, "COMPORT", Level::Ok,
@@ -48,15 +48,28 @@ std::string Looks(const std::string& key, const std::string& text) {
     return key + "=" + text;
 }
 
-// The restore at start: TimeUTC first (a true value selects UTC and rewrites TimeLocal),
-// then TimeLocal. A text that is no Boolean is skipped.
-void CheckTimeReference(const fs::path& file, Report& report) {
-    std::string utcText = Value(file, "TimeUTC", "0");
-    std::string localText = Value(file, "TimeLocal", "1");
-    std::optional<bool> utc = TextToBoolean(utcText);
-    std::optional<bool> local = TextToBoolean(localText);
-    for (const auto& [key, text, value] :
-         {std::tuple{"TIMEUTC", utcText, utc}, std::tuple{"TIMELOCAL", localText, local}}) {
+// Whether the start ends in UTC, by the program's own restore, run here without saving since
+// the doctor writes nothing. A program that keeps its changes saves the click of a true TimeUTC
+// (TimeLocal=False with it) before it reads TimeLocal, so the UTC selected first stays; one
+// that cannot, like the service, goes on to TimeLocal as the file has it.
+std::optional<bool> RestoredUtcMode(const fs::path& settingsFile, bool keepsChanges) {
+    std::optional<bool> utcMode;
+    TimeReference reference(utcMode, settingsFile);
+    reference.savesChoice = false;
+    bool utcSelected = false;
+    reference.onChanged = [&] {
+        utcSelected = utcSelected || reference.Selected(TimeReference::kUtc);
+    };
+    reference.Restore();
+    return keepsChanges && utcSelected ? std::optional<bool>(true) : utcMode;
+}
+
+void CheckTimeReference(const fs::path& settingsFile, bool keepsChanges, Report& report) {
+    std::string utcText = Value(settingsFile, "TimeUTC", kTimeUtcDefault);
+    std::string localText = Value(settingsFile, "TimeLocal", kTimeLocalDefault);
+    for (const auto& [key, text] :
+         {std::pair{"TIMEUTC", utcText}, std::pair{"TIMELOCAL", localText}}) {
+        std::optional<bool> value = TextToBoolean(text);
         if (!value) {
             report.Add(kSection, key, Level::Note,
                        "\"" + Looks(key, text) +
@@ -67,13 +80,12 @@ void CheckTimeReference(const fs::path& file, Report& report) {
                        "\"" + Looks(key, text) + "\" is read as " + (*value ? "True" : "False"));
         }
     }
-    if (utc.value_or(false)) {
-        report.Add(kSection, "time", Level::Ok, "UTC is sent");
-    } else if (local.value_or(false)) {
-        report.Add(kSection, "time", Level::Ok, "local time is sent");
-    } else {
+    std::optional<bool> utc = RestoredUtcMode(settingsFile, keepsChanges);
+    if (!utc) {
         report.Add(kSection, "time", Level::Note,
                    "neither UTC nor LOCAL is selected; local time is sent");
+    } else {
+        report.Add(kSection, "time", Level::Ok, *utc ? "UTC is sent" : "local time is sent");
     }
 }
 
@@ -105,17 +117,21 @@ void CheckRepeats(const fs::path& file, Report& report) {
     }
 }
 
-void CheckContent(const fs::path& file, SettingsVerdict& verdict, Report& report) {
-    if (std::string why = WhyProfileUnreadable(file); !why.empty()) {
+// settingsFile: the file the program is given; reads follow the location rule from it.
+void CheckContent(const fs::path& settingsFile, bool keepsChanges, SettingsVerdict& verdict,
+                  Report& report) {
+    fs::path read = LocateSettings(settingsFile).read;
+    if (std::string why = WhyProfileUnreadable(read); !why.empty()) {
         report.Add(kSection, "read", Level::Problem,
                    "the file cannot be read (" + why + "), so the defaults apply");
     }
-    CheckPort(file, verdict, report);
-    CheckTimeReference(file, report);
+    CheckPort(settingsFile, verdict, report);
+    CheckTimeReference(settingsFile, keepsChanges, report);
     std::error_code error;
-    if (fs::exists(file, error)) {
-        CheckRepeats(file, report);
+    if (fs::exists(read, error)) {
+        CheckRepeats(read, report);
     }
+    verdict.names = PortNames::FromSettings(settingsFile);
 }
 
 }  // namespace
@@ -140,26 +156,16 @@ SettingsVerdict CheckSettings(const fs::path& programDirectory, Report& report) 
     } else if (where.write != where.read) {
         report.Add(kSection, "changes", Level::Ok, "are written to " + where.write.string());
     }
-    CheckContent(where.read, verdict, report);
-    verdict.names = PortNames::FromSettings(verdict.besideFile);
+    CheckContent(verdict.besideFile, !where.write.empty() && unread.file.empty(), verdict, report);
     return verdict;
 }
 
 SettingsVerdict CheckSettingsFile(const fs::path& file, Report& report) {
+    // This file, whoever reads it, as the service takes it: the location rule would send a
+    // user to their own copy.
+    TakeSettingsFileAsGiven(file);
     SettingsVerdict verdict;
     verdict.besideFile = file;
-    CheckContent(file, verdict, report);
-    // This file, whoever reads it: the location rule would send a user to their own copy.
-    std::map<int, std::string> found;
-    for (const auto& [key, device] : ReadProfileSection(file, "Ports")) {
-        for (int number = kFirstPort; number <= kLastPort; ++number) {
-            if (SameIgnoringCase(key, "COM" + std::to_string(number)) && !device.empty()) {
-                found.emplace(number, device);  // the first matching key wins
-            }
-        }
-    }
-    for (auto& [number, device] : found) {
-        verdict.names.Override(number, device);
-    }
+    CheckContent(file, false, verdict, report);
     return verdict;
 }

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "doctor/run_for_output.h"
 #include "doctor/time_service.h"
 #include "doctor/windows_text.h"
 
@@ -68,55 +69,10 @@ void ReadService(TimeService& facts) {
     CloseServiceHandle(manager);
 }
 
-// What "w32tm /query /status" prints, given five seconds; none when it cannot be run.
+// What "w32tm /query /status" prints; none when it cannot be run or fails.
 std::optional<std::string> W32tmStatus() {
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
-        return std::nullopt;
-    }
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    PROCESS_INFORMATION process{};
-    wchar_t command[] = L"w32tm.exe /query /status";
-    bool started = CreateProcessW(nullptr, command, nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                                  nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        return std::nullopt;
-    }
-    std::string output;
-    ULONGLONG deadline = GetTickCount64() + 5000;
-    bool ended = false;
-    while (GetTickCount64() < deadline) {
-        DWORD available = 0;
-        if (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
-            char buffer[1024];
-            DWORD got = 0;
-            if (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr)) {
-                output.append(buffer, got);
-            }
-        } else if (ended) {
-            break;  // everything it wrote is read
-        } else {
-            ended = WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0;
-        }
-    }
-    if (!ended) {
-        TerminateProcess(process.hProcess, 1);
-    }
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(readEnd);
-    return ended && code == 0 ? std::optional<std::string>(output) : std::nullopt;
+    CommandOutput status = RunForOutput("w32tm.exe /query /status");
+    return status.exitStatus == 0 ? std::optional<std::string>(status.text) : std::nullopt;
 }
 
 }  // namespace

@@ -49,11 +49,16 @@ void ChooseListEntry(const std::string& listText, KeptPort& port,
     }
 }
 
+std::string SavedPortChoice(const std::filesystem::path& settingsFile) {
+    return ReadIniValue("SerialSync", "COMPORT", "None", settingsFile);
+}
+
+std::string RestoredListText(std::string savedChoice) {
+    return savedChoice.empty() ? "COM1" : savedChoice;
+}
+
 std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile) {
-    std::string listText = ReadIniValue("SerialSync", "COMPORT", "None", settingsFile);
-    if (listText.empty()) {
-        listText = "COM1";
-    }
+    std::string listText = RestoredListText(SavedPortChoice(settingsFile));
     if (auto number = SavedPortNumber(listText)) {
         port.SetCommPort(*number);
     }

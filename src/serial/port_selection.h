@@ -26,6 +26,12 @@ inline constexpr std::string_view kLineSettings = "9600,n,8,1";
 void ChooseListEntry(const std::string& listText, KeptPort& port,
                      const std::filesystem::path& settingsFile, const std::function<void()>& warn);
 
+// The saved choice as the start reads it: COMPORT in [SerialSync], "None" when none is saved.
+std::string SavedPortChoice(const std::filesystem::path& settingsFile);
+
+// The list's text at start for a saved choice: the choice itself, "COM1" for an empty one.
+std::string RestoredListText(std::string savedChoice);
+
 // At start: the saved choice becomes the list's text ("COM1" for an empty one) and sets the
 // port number it names. Returns the list's text. Writes nothing to the settings file.
 std::string RestoreSavedPort(SerialPort& port, const std::filesystem::path& settingsFile);

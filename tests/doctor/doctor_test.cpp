@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
+#include "clock/time_reference.h"
 #include "doctor/account.h"
 #include "doctor/advice.h"
 #include "doctor/clock_check.h"
@@ -13,11 +14,14 @@
 #include "doctor/ports_check.h"
 #include "doctor/recent_events.h"
 #include "doctor/report.h"
+#include "doctor/run_for_output.h"
 #include "doctor/service_check.h"
 #include "doctor/settings_check.h"
 #include "serial/device_probe.h"
+#include "serial/port_selection.h"
 #include "support/as_user.h"
 #include "support/pty_pair.h"
+#include "support/recording_port.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 #include "support/time_zone.h"
@@ -162,6 +166,37 @@ TEST(DoctorSettings, WhatTheProgramMakesOfHandEditedFiles) {
     std::string texts = Texts(report, "settings");
     EXPECT_NE(texts.find("cannot be read (it is not a plain file)"), std::string::npos) << texts;
     EXPECT_NE(texts.find("changes: are not kept while"), std::string::npos) << texts;
+}
+
+// The doctor says what the program's own restore makes of a file: the first [Ports] key counts
+// even when empty, and the service, which saves nothing, goes on from a true TimeUTC to
+// TimeLocal's default, where the window's saved click has already made it False.
+TEST(DoctorSettings, TheProgramsOwnRulesDecideForTheWindowAndTheService) {
+    TempDir dir;
+    std::filesystem::path file = dir / "Skyfix.ini";
+    WriteFile(file, "[SerialSync]\nCOMPORT=\nTIMEUTC=True\n[Ports]\nCOM1=\ncom1=/dev/elsewhere\n");
+
+    Report service;
+    SettingsVerdict verdict = CheckSettingsFile(file, service);
+    RecordingPort port;
+    std::optional<bool> utcMode;
+    TimeReference reference(utcMode, file);
+    reference.savesChoice = false;
+    reference.Restore();
+    EXPECT_EQ(RestoreSavedPort(port, file), "COM1");
+    EXPECT_EQ(verdict.port, port.commPort);
+    EXPECT_EQ(verdict.ChosenDevice(), PortNames::FromSettings(file).DeviceFor(1));
+    EXPECT_EQ(verdict.ChosenDevice(), DefaultDeviceForPort(1));
+    EXPECT_EQ(utcMode, false);
+    EXPECT_NE(Texts(service, "settings").find("time: local time is sent"), std::string::npos)
+        << Texts(service, "settings");
+
+    Report window;
+    verdict = CheckSettings(dir.path(), window);
+    EXPECT_EQ(verdict.ChosenDevice(), DefaultDeviceForPort(1));
+    EXPECT_NE(Texts(window, "settings").find("time: UTC is sent"), std::string::npos)
+        << Texts(window, "settings");
+    EXPECT_EQ(ReadFile(file).find("TIMELOCAL"), std::string::npos);  // the doctor saved nothing
 }
 
 TEST(DoctorClock, TheNextDaylightSavingChangeToTheSecond) {
@@ -377,6 +412,15 @@ TEST(DoctorAccount, UnderSudoTheReportIsForTheUserWhoRanIt) {
     Report asRoot;
     DescribeAccount(ReportedAccount(), asRoot);
     EXPECT_NE(Texts(asRoot, "user").find("root passes every permission check"), std::string::npos);
+}
+
+// What systemctl and journalctl are asked through: their output and how they ended.
+TEST(DoctorCommands, WhatACommandPrintedAndHowItEnded) {
+    CommandOutput done = RunForOutput("printf 'LoadState=loaded\\n'; echo hidden >&2; exit 3");
+    EXPECT_EQ(done.text, "LoadState=loaded\n");
+    EXPECT_EQ(done.exitStatus, 3);
+    EXPECT_EQ(RunForOutput("kill -KILL $$").exitStatus, 128);
+    EXPECT_EQ(RunForOutput("exec /nonexistent/journalctl 2>/dev/null").exitStatus, 127);
 }
 
 TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {

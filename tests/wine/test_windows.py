@@ -12,6 +12,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 import unittest
 
@@ -308,6 +309,55 @@ class WindowsDoctor(unittest.TestCase):
         self.assertIn(status, (0, 1), out)
         self.assertIn("local time, first byte", out)
         self.assertIn("0 malformed", out)
+
+    def test_a_port_refused_to_the_running_beamclock_and_a_line_put_back_after_listening(self):
+        # Wine hands a COM port to every program that asks, so a port another program holds is
+        # played by Windows' own answer for one: access denied, from a Wine server that, root
+        # without the power to pass by a file's modes, may not open a device of mode 0.
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30)
+        subprocess.run(["setpriv", "--bounding-set=-dac_override,-dac_read_search",
+                        "wineserver", "-p"], env=self.env, timeout=30, check=True)
+
+        # What --listen changes on COM6 is the port's to keep: it is put back when it ends.
+        receiver = os.path.realpath(os.path.join(os.path.dirname(self.folder), "receiver"))
+        kept = (termios.CSIZE | termios.PARENB | termios.PARODD | termios.CSTOPB |
+                termios.CRTSCTS)
+        fd = os.open(receiver, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        try:
+            line = termios.tcgetattr(fd)
+            line[0] = (line[0] & ~termios.IXANY) | termios.IXON | termios.IXOFF
+            line[2] = (line[2] & ~kept) | termios.CS7 | termios.PARENB | termios.CSTOPB
+            line[4] = line[5] = termios.B4800
+            termios.tcsetattr(fd, termios.TCSANOW, line)
+            before = termios.tcgetattr(fd)
+            status, out = self.doctor("--listen", "COM6", "--seconds", "1")
+            self.assertEqual(status, 1, out)  # nothing was sent
+            self.assertIn("Listening on", out)
+            after = termios.tcgetattr(fd)
+        finally:
+            os.close(fd)
+        self.assertEqual((after[0] & (termios.IXON | termios.IXOFF), after[2] & kept,
+                          after[4], after[5]),
+                         (before[0] & (termios.IXON | termios.IXOFF), before[2] & kept,
+                          before[4], before[5]))
+
+        emitter = os.path.realpath(os.path.join(os.path.dirname(self.folder), "emitter"))
+        os.chmod(emitter, 0)
+        self.write_settings("[SerialSync]\nCOMPORT=+COM5\n")
+        program = subprocess.Popen(["wine", os.path.join(self.folder, "beamclock.exe")],
+                                   env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: program.poll() is None and (program.kill(), program.wait()))
+        self.assertTrue(wait_until(self.session.main_window, 40), "no window appeared")
+        status, out = self.doctor("--json")
+        self.assertEqual(status, 1, out)
+        found = self.findings(out)
+        chosen = found[("ports", "COM5 (chosen)")]
+        self.assertEqual(chosen["level"], "problem", chosen)
+        self.assertIn("\\\\.\\COM5: access denied: another program has it open, or this user "
+                      "may not; the doctor cannot tell who holds it", chosen["text"])
+        self.assertIn("whether it holds the chosen port \\\\.\\COM5 cannot be told",
+                      found[("running", "beamclock")]["text"])
 
 
 if __name__ == "__main__":

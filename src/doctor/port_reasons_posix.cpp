@@ -1,0 +1,45 @@
+#include "doctor/port_reasons.h"
+
+#include <unistd.h>
+
+#include "doctor/account.h"
+#include "doctor/advice.h"
+#include "doctor/processes.h"
+
+namespace {
+
+std::string HeldText(const DeviceProbe& probe, const std::string& device,
+                     const ProcessTable& processes) {
+    if (const Process* holder = processes.LockHolder(device, probe.lockPid)) {
+        return "held by " + DescribeHolder(*holder) + " (" + probe.how + ")";
+    }
+    // An exclusive open does not say who made it: name whoever has the device open.
+    std::string open;
+    for (const Process* process : processes.Holding(device)) {
+        if (process->pid != ::getpid()) {
+            open += (open.empty() ? "" : ", ") + Describe(*process);
+        }
+    }
+    std::string text = "held by another program (" + probe.how + ")";
+    return open.empty() ? text : text + "; open in " + open;
+}
+
+}  // namespace
+
+std::string Refusal(const DeviceProbe& probe, const std::string& device, const Account& account,
+                    const ProcessTable& processes) {
+    switch (probe.state) {
+        case DeviceState::Missing:
+            return "no such device";
+        case DeviceState::PermissionDenied: {
+            std::optional<DeviceFacts> facts = DeviceFactsOf(device);
+            return facts ? PermissionAdvice(*facts, account.Facts()) : "permission denied";
+        }
+        default:
+            return HeldText(probe, device, processes);
+    }
+}
+
+bool MayBeInUse(DeviceState state) {
+    return state == DeviceState::HeldByAnother;
+}
