@@ -16,7 +16,7 @@
 #include "log/event_log.h"
 #include "log/log_output.h"
 #include "serial/port_names.h"
-#include "serial/qt_serial_port.h"
+#include "serial/system_serial_port.h"
 #include "service/clock_service.h"
 #include "settings/settings_location.h"
 #include "ui/qt_messages.h"
@@ -91,8 +91,9 @@ int main(int argc, char* argv[]) {
     // The administrator's file, read where it is and never written.
     TakeSettingsFileAsGiven(settings);
     SystemPcClock clock;
-    QtSerialPort MSComm1([settings] { return PortNames::FromSettings(settings); });
-    ClockService service(clock, MSComm1, settings, Version());
+    std::unique_ptr<SerialPort> MSComm1 =
+        MakeSystemSerialPort([settings] { return PortNames::FromSettings(settings); });
+    ClockService service(clock, *MSComm1, settings, Version());
 
     QSocketNotifier notifier(signalFd, QSocketNotifier::Read);
     QObject::connect(&notifier, &QSocketNotifier::activated, [&] {

@@ -11,7 +11,7 @@
 #include "log/event_log.h"
 #include "log/log_output.h"
 #include "serial/port_list.h"
-#include "serial/qt_serial_port.h"
+#include "serial/system_serial_port.h"
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
 #include "ui/korvel_set_time.h"
@@ -62,10 +62,11 @@ int main(int argc, char* argv[]) {
     PrepareSettingsAtStart(settingsFile);
     PortNames names = PortNames::FromSettings(settingsFile);
     SystemPcClock clock;
-    QtSerialPort MSComm1([settingsFile] { return PortNames::FromSettings(settingsFile); });
+    std::unique_ptr<SerialPort> MSComm1 =
+        MakeSystemSerialPort([settingsFile] { return PortNames::FromSettings(settingsFile); });
 
     KorvelSetTime window({clock,
-                          MSComm1,
+                          *MSComm1,
                           programDirectory,
                           [&names](std::int16_t n) { return IsComPortAvailable(n, names); },
                           {},

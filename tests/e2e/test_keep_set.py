@@ -13,18 +13,6 @@ import unittest
 from session import (Emitter, Program, SerialLine, XSession, named_instant, offscreen_env, wait_until)
 
 TIOCVHANGUP = 0x5437
-TIOCNXCL = 0x540D
-
-
-def release_exclusive(line):
-    """A program's open sets TIOCEXCL on the terminal. On a real device the last close frees
-    the terminal and the flag with it; the test's own pseudo-terminal stays alive and keeps a
-    flag left by a copy that was killed or hung up, so the test clears it as that close would."""
-    fd = os.open(line.device, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
-    try:
-        fcntl.ioctl(fd, TIOCNXCL)
-    finally:
-        os.close(fd)
 
 
 def settings(device, port="+COM3", number=3):
@@ -86,7 +74,6 @@ class Reconnect(unittest.TestCase):
         line.drain()
         fcntl.ioctl(line.slave, TIOCVHANGUP)
         hung_up = time.time()
-        release_exclusive(line)
         self.assertPacketsWithin(line, 3.0, hung_up)
         self.assertTrue(program.alive())
 
@@ -255,7 +242,6 @@ class SecondStart(unittest.TestCase):
         self.program.process.kill()
         self.program.process.wait(timeout=5)
         self.program.process.stdout.close()
-        release_exclusive(self.line)
         self.program.start(self.session.env)
         self.assertTrue(wait_until(lambda: self.tray_icons() == 1, 10))
         self.line.drain()
