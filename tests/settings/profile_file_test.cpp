@@ -165,19 +165,12 @@ TEST_F(ProfileFile, AUtf16FileIsReadAndWrittenAsWindowsDoes) {
     EXPECT_EQ(Read(ini, "SerialSync", "comport"), "+COM5");
     EXPECT_EQ(Read(ini, "Ports", "com5"), "/dev/pts/7");
     ASSERT_TRUE(WriteProfileString(ini, "SerialSync", "COMPORT", "+COM6"));
+    EXPECT_FALSE(WriteProfileString(ini, "S", "a", "\xFF"));  // not UTF-8: no character to store
     // Wine writes the file afresh from what it parsed and drops the blank line before [Ports];
     // ours keeps every line it does not change.
     std::string expected = Fixture("notepad_utf16_by_wine.ini");
     expected.insert(expected.find(std::string("[\0P", 3)), std::string("\r\0\n\0", 4));
     EXPECT_EQ(ReadFile(ini), expected);
-}
-
-TEST_F(ProfileFile, AUtf16FileKeepsItsLineEndsAndTakesOnlyTextItCanStore) {
-    WriteFile(ini, Utf16Le("[S]\na=1"));
-    ASSERT_TRUE(WriteProfileString(ini, "S", "B", "2"));
-    ASSERT_TRUE(WriteProfileString(ini, "T", "C", "3"));
-    EXPECT_FALSE(WriteProfileString(ini, "S", "a", "\xFF"));  // no UTF-8: no character to store
-    EXPECT_EQ(ReadFile(ini), Utf16Le("[S]\na=1\nB=2\n\n[T]\nC=3\n"));
 }
 
 TEST_F(ProfileFile, TextTheReaderCannotDecodeIsNeitherReadNorWrittenInto) {

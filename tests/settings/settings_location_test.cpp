@@ -109,9 +109,7 @@ TEST_F(SettingsLocationTest, AWritableFileInAReadOnlyFolderIsUpdatedInPlace) {
 // A file that cannot be decoded is never copied; a UTF-16LE one stays so when it is changed in
 // place and in the per-user copy made from it.
 TEST_F(SettingsLocationTest, EveryWriteKeepsAUtf16FileUtf16AndNoneTouchesAnUndecodableOne) {
-    std::string bigEndian = Utf16Le(adminFile);
-    WriteFile(beside,
-              "\xFE\xFF" + std::string(1, '\0') + bigEndian.substr(2, bigEndian.size() - 3));
+    WriteFile(beside, std::string("\xFE\xFF\0[\0S\0]", 8));  // UTF-16BE
     ReadOnlyProgramFolder();
     AsUnprivileged([&] {
         EXPECT_EQ(FindUnreadableSettings(beside).why.substr(0, 19), "it is UTF-16BE text");
