@@ -9,7 +9,6 @@
 
 #include "settings/ascii_case.h"
 #include "settings/durable_file.h"
-#include "settings/text_encoding.h"
 
 namespace fs = std::filesystem;
 
