@@ -202,9 +202,8 @@ std::string WithKey(std::string_view content, std::string_view section, std::str
     return out;
 }
 
-}  // namespace
-
-std::optional<std::string> LoadProfileFile(const fs::path& file, std::string* why) {
+// The file's bytes whatever their encoding; otherwise as LoadProfileFile.
+std::optional<std::string> LoadBytes(const fs::path& file, std::string* why) {
     auto fail = [why](std::string reason) -> std::optional<std::string> {
         if (why) {
             reason[0] = LowerAscii(reason[0]);  // the system's "Permission denied" mid-line
@@ -244,13 +243,31 @@ std::optional<std::string> LoadProfileFile(const fs::path& file, std::string* wh
     return content;
 }
 
+}  // namespace
+
+std::optional<DecodedText> LoadProfileText(const fs::path& file, std::string* why) {
+    std::optional<std::string> bytes = LoadBytes(file, why);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    return DecodeText(std::move(*bytes), why);
+}
+
+std::optional<std::string> LoadProfileFile(const fs::path& file, std::string* why) {
+    std::optional<std::string> bytes = LoadBytes(file, why);
+    if (!bytes || !DecodeText(*bytes, why)) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
 std::string ReadProfileString(const fs::path& file, std::string_view section, std::string_view key,
                               std::string_view defaultValue, std::size_t bufferSize) {
     std::string_view value = defaultValue;
-    std::optional<std::string> content = LoadProfileFile(file);
+    std::optional<DecodedText> content = LoadProfileText(file);
     std::vector<Line> lines;
     if (content) {
-        lines = SplitLines(WithoutBom(*content));
+        lines = SplitLines(WithoutBom(content->text));
         Location where = Find(lines, section, key);
         if (where.key) {
             value = Unquote(ParseKeyLine(lines[*where.key].text)->value);
@@ -264,11 +281,11 @@ std::string ReadProfileString(const fs::path& file, std::string_view section, st
 std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::path& file,
                                                                     std::string_view section) {
     std::vector<std::pair<std::string, std::string>> entries;
-    std::optional<std::string> content = LoadProfileFile(file);
+    std::optional<DecodedText> content = LoadProfileText(file);
     if (!content) {
         return entries;
     }
-    std::vector<Line> lines = SplitLines(WithoutBom(*content));
+    std::vector<Line> lines = SplitLines(WithoutBom(content->text));
     Location where = Find(lines, section, {});
     if (!where.section) {
         return entries;
@@ -284,8 +301,8 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(const fs::pa
 
 std::vector<std::string> ReadProfileSectionNames(const fs::path& file) {
     std::vector<std::string> names;
-    if (std::optional<std::string> content = LoadProfileFile(file)) {
-        for (const Line& line : SplitLines(WithoutBom(*content))) {
+    if (std::optional<DecodedText> content = LoadProfileText(file)) {
+        for (const Line& line : SplitLines(WithoutBom(content->text))) {
             if (auto name = SectionName(line.text)) {
                 names.emplace_back(*name);
             }
@@ -300,7 +317,7 @@ bool ReplaceProfileFile(const fs::path& file, std::string_view content) {
 
 std::string WhyProfileUnreadable(const fs::path& file) {
     std::string why;
-    LoadProfileFile(file, &why);
+    LoadProfileText(file, &why);
     return why;
 }
 
@@ -310,13 +327,15 @@ bool WriteProfileString(const fs::path& file, std::string_view section, std::str
         return false;
     }
     fs::path target = FollowLinks(file);
-    std::optional<std::string> content = LoadProfileFile(target);
+    std::optional<DecodedText> content = LoadProfileText(target);
     if (!content) {
         return false;
     }
-    std::string updated = WithKey(*content, section, key, value);
-    if (updated == *content) {
+    std::string updated = WithKey(content->text, section, key, value);
+    if (updated == content->text) {
         return true;  // nothing to change: leave the file as it is
     }
-    return ReplaceFileDurably(target, updated);
+    // Encoded here, so that the replace and the rewrite in place both keep the file's encoding.
+    std::optional<std::string> bytes = EncodeText(std::move(updated), content->encoding);
+    return bytes && ReplaceFileDurably(target, *bytes);
 }

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "settings/text_encoding.h"
+
 // Files of "[section]" lines followed by "key=value" lines, read and written the way the
 // Windows private-profile service does. Our own, because QSettings quotes, escapes and cases
 // differently, and because a write here must never lose a line it did not mean to change.
@@ -27,9 +29,14 @@ std::vector<std::pair<std::string, std::string>> ReadProfileSection(
 // The names of every section in the file, in file order, repeats included.
 std::vector<std::string> ReadProfileSectionNames(const std::filesystem::path& file);
 
-// The whole file; an empty text when it does not exist; nothing when it exists but cannot be
-// read as a plain file of sensible size, and then why in words where why is given.
+// The whole file, byte for byte; an empty text when it does not exist; nothing when it exists
+// but cannot be read as a plain file of sensible size in an encoding the reader takes
+// (text_encoding.h), and then why in words where why is given.
 std::optional<std::string> LoadProfileFile(const std::filesystem::path& file,
+                                           std::string* why = nullptr);
+
+// The same file's text as the reader and writer work on it, with how it is stored.
+std::optional<DecodedText> LoadProfileText(const std::filesystem::path& file,
                                            std::string* why = nullptr);
 
 // Why the file cannot be read, in words ("permission denied"); empty when it can be read or
@@ -37,11 +44,12 @@ std::optional<std::string> LoadProfileFile(const std::filesystem::path& file,
 std::string WhyProfileUnreadable(const std::filesystem::path& file);
 
 // Sets key in section to value, creating the file and the section as needed. Every other byte
-// of the file stays as it was, and the new file replaces the old one atomically (a link is
-// followed and its target replaced). A writable file in a folder that refuses a temporary
-// file beside it is rewritten in place instead, whole, flushed and synced. Returns false, with the
-// file untouched, when it cannot be read or written, or when a name or the value would break the
-// line layout.
+// of the file stays as it was, a UTF-16LE file stays UTF-16LE, and the new file replaces the old
+// one atomically (a link is followed and its target replaced). A writable file in a folder that
+// refuses a temporary file beside it is rewritten in place instead, whole, flushed and synced.
+// Returns false, with the file untouched, when it cannot be read or written (a file in an encoding
+// the reader does not take is never written into), or when a name or the value would break the line
+// layout or cannot be stored in the file's encoding.
 bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value);
 

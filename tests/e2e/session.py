@@ -293,10 +293,10 @@ class Program:
         return self.process.stdout.read() if self.process.poll() is not None else ""
 
 
-def ports_section(device, nowhere="/nonexistent/serial"):
-    """[Ports] with COM3 on the given device and every other port on no device at all, so a
-    test never touches a real serial port of the machine."""
-    lines = [f"COM{n}={device if n == 3 else nowhere + str(n)}" for n in range(1, 17)]
+def ports_section(device, nowhere="/nonexistent/serial", number=3):
+    """[Ports] with COM3 (or port number) on the given device and every other port on no device
+    at all, so a test never touches a real serial port of the machine."""
+    lines = [f"COM{n}={device if n == number else nowhere + str(n)}" for n in range(1, 17)]
     return "[Ports]\n" + "\n".join(lines) + "\n"
 
 

@@ -10,8 +10,8 @@ import tempfile
 import time
 import unittest
 
-from session import (Emitter, Program, SerialLine, XSession, cpu_seconds, offscreen_env,
-                     ports_section, wait_until)
+from session import (Emitter, Program, SerialLine, XSession, cpu_seconds, named_instant,
+                     offscreen_env, ports_section, wait_until)
 
 LOCAL_KEYS = ("TIMEUTC=False", "TIMELOCAL=True")
 
@@ -121,6 +121,19 @@ class BadSettingsFiles(Case):
 
     def test_quoted_values(self):
         self.check(self.valid().replace("COMPORT=+COM3", "COMPORT = \"+COM3\""))
+
+    def test_a_utf16_file_as_notepad_saves_it(self):
+        before = ("[SerialSync]\nCOMPORT=+COM5\nTimeUTC=True\n\n"
+                  + ports_section(self.line.device, number=5)).replace("\n", "\r\n")
+        program = self.start(b"\xff\xfe" + before.encode("utf-16-le"))
+        packets = self.line.first_packets()
+        self.assertTrue(packets, "no packet on the line")
+        for arrival, packet in packets:
+            self.assertLess(abs(arrival - named_instant(packet, utc=True)), 1.0, packet)
+        # The load step saves the choice it restored: the key it lacked is added, in UTF-16LE.
+        self.assertTrue(wait_until(lambda: "L\0=" in program.settings(), 5))
+        after = before.replace("True\r\n", "True\r\nTIMELOCAL=False\r\n").encode("utf-16-le")
+        self.assertEqual(program.settings().encode("latin-1"), b"\xff\xfe" + after)
 
     def test_settings_file_that_is_a_directory(self):
         program = Program(None)

@@ -10,12 +10,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "settings/profile_file.h"
+#include "settings/text_encoding.h"
 
 namespace {
 
@@ -113,10 +115,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     CHECK(ReadProfileString(file, section, key, "\x02", 750) == Expected(value));
 
+    // A UTF-16LE file stays one, and its lines are compared as the writer sees them.
+    std::optional<DecodedText> was = DecodeText(std::string(content)), is = DecodeText(Slurp(file));
+    CHECK(was && is && was->encoding == is->encoding);
+
     // The files agree but for one stretch: at most one old line (the key's, or an unterminated
     // last line that gained its line end) gave way to at most four new ones (that line, a
     // blank line, a section header and the key).
-    std::vector<std::string> before = Lines(content), after = Lines(Slurp(file));
+    std::vector<std::string> before = Lines(was->text), after = Lines(is->text);
     std::size_t same = 0;
     while (same < before.size() && same < after.size() && before[same] == after[same]) {
         ++same;

@@ -1,5 +1,6 @@
 #include "settings/profile_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
@@ -9,6 +10,10 @@ namespace {
 std::string Read(const std::filesystem::path& file, const char* section, const char* key,
                  const char* fallback = "default") {
     return ReadProfileString(file, section, key, fallback, 750);
+}
+
+std::string Fixture(const char* name) {
+    return ReadFile(std::filesystem::path(BEAMCLOCK_TEST_FILES) / "settings" / name);
 }
 
 }  // namespace
@@ -150,4 +155,37 @@ TEST_F(ProfileFile, WriteLeavesNoTemporaryFilesBehind) {
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+// A file as Notepad saves it in "Unicode", with a comment outside the Basic Multilingual Plane,
+// and the same file once Wine's GetPrivateProfileStringW had read "+COM5" from it and
+// WritePrivateProfileStringW(L"SerialSync", L"COMPORT", L"+COM6", file) had changed it.
+TEST_F(ProfileFile, AUtf16FileIsReadAndWrittenAsWindowsDoes) {
+    WriteFile(ini, Fixture("notepad_utf16.ini"));
+    EXPECT_EQ(Read(ini, "SerialSync", "comport"), "+COM5");
+    EXPECT_EQ(Read(ini, "Ports", "com5"), "/dev/pts/7");
+    ASSERT_TRUE(WriteProfileString(ini, "SerialSync", "COMPORT", "+COM6"));
+    EXPECT_FALSE(WriteProfileString(ini, "S", "a", "\xFF"));  // not UTF-8: no character to store
+    // Wine writes the file afresh from what it parsed and drops the blank line before [Ports];
+    // ours keeps every line it does not change.
+    std::string expected = Fixture("notepad_utf16_by_wine.ini");
+    expected.insert(expected.find(std::string("[\0P", 3)), std::string("\r\0\n\0", 4));
+    EXPECT_EQ(ReadFile(ini), expected);
+}
+
+TEST_F(ProfileFile, TextTheReaderCannotDecodeIsNeitherReadNorWrittenInto) {
+    using namespace std::string_literals;
+    const std::pair<std::string, const char*> cases[] = {
+        {"\xFE\xFF\0[\0S\0]\0\n\0k\0=\0v"s, "it is UTF-16BE text"},
+        {"\xFF\xFE\0\0[\0\0\0S\0\0\0]\0\0\0"s, "it is UTF-32LE text"},
+        {Utf16Le("[S]\nk=v\n") + "\n", "cut off in the middle of a character"},
+        {Utf16Le("[S]\nk=v") + "\x3D\xD8\n\0"s, "half a surrogate pair"},
+    };
+    for (const auto& [bytes, why] : cases) {
+        WriteFile(ini, bytes);
+        EXPECT_EQ(Read(ini, "S", "k"), "default");
+        EXPECT_THAT(WhyProfileUnreadable(ini), ::testing::HasSubstr(why));
+        EXPECT_FALSE(WriteProfileString(ini, "S", "K", "w"));
+        EXPECT_EQ(ReadFile(ini), bytes);
+    }
 }

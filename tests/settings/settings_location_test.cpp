@@ -106,6 +106,26 @@ TEST_F(SettingsLocationTest, AWritableFileInAReadOnlyFolderIsUpdatedInPlace) {
     EXPECT_FALSE(fs::exists(copy));
 }
 
+// A file that cannot be decoded is never copied; a UTF-16LE one stays so when it is changed in
+// place and in the per-user copy made from it.
+TEST_F(SettingsLocationTest, EveryWriteKeepsAUtf16FileUtf16AndNoneTouchesAnUndecodableOne) {
+    WriteFile(beside, std::string("\xFE\xFF\0[\0S\0]", 8));  // UTF-16BE
+    ReadOnlyProgramFolder();
+    AsUnprivileged([&] {
+        EXPECT_EQ(FindUnreadableSettings(beside).why.substr(0, 19), "it is UTF-16BE text");
+        EXPECT_FALSE(WriteIniValue("SerialSync", "COMPORT", "+COM1", beside));
+        EXPECT_FALSE(fs::exists(copy));
+    });
+    WriteFile(beside, Utf16Le(adminFile));
+    GiveToUnprivileged(beside);
+    AsUnprivileged([&] { EXPECT_TRUE(WriteIniValue("SerialSync", "COMPORT", "+COM1", beside)); });
+    std::string expected = adminFile;
+    EXPECT_EQ(ReadFile(beside), Utf16Le(expected.replace(expected.find("+COM5"), 5, "+COM1")));
+    ::chmod(beside.c_str(), 0444);
+    AsUnprivileged([&] { EXPECT_TRUE(WriteIniValue("SerialSync", "COMPORT", "+COM2", beside)); });
+    EXPECT_EQ(ReadFile(copy), Utf16Le(expected.replace(expected.find("+COM1"), 5, "+COM2")));
+}
+
 TEST_F(SettingsLocationTest, AnExistingPerUserCopyIsTheOnlyOneRead) {
     WriteFile(beside, adminFile);
     fs::create_directories(copy.parent_path());

@@ -57,6 +57,15 @@ inline std::string NativeLines(std::string text) {
     return text;
 }
 
+// ASCII text as Notepad's "Unicode" saves it: UTF-16LE after the mark FF FE.
+inline std::string Utf16Le(const std::string& ascii) {
+    std::string bytes = "\xFF\xFE";
+    for (char c : ascii) {
+        bytes += {c, '\0'};
+    }
+    return bytes;
+}
+
 inline void WriteFile(const std::filesystem::path& file, const std::string& content) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << content;
