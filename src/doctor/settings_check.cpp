@@ -125,6 +125,10 @@ void CheckContent(const fs::path& settingsFile, bool keepsChanges, SettingsVerdi
         report.Add(kSection, "read", Level::Problem,
                    "the file cannot be read (" + why + "), so the defaults apply");
     }
+    if (auto text = LoadProfileText(read); text && text->encoding == TextEncoding::Utf16Le) {
+        report.Add(kSection, "encoding", Level::Note,
+                   "UTF-16 LE (Notepad's \"Unicode\"); Beamclock reads it and keeps it so");
+    }
     CheckPort(settingsFile, verdict, report);
     CheckTimeReference(settingsFile, keepsChanges, report);
     std::error_code error;

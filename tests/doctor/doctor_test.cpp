@@ -166,6 +166,27 @@ TEST(DoctorSettings, WhatTheProgramMakesOfHandEditedFiles) {
     std::string texts = Texts(report, "settings");
     EXPECT_NE(texts.find("cannot be read (it is not a plain file)"), std::string::npos) << texts;
     EXPECT_NE(texts.find("changes: are not kept while"), std::string::npos) << texts;
+
+    // Files saved as Notepad's "Unicode" and as UTF-16 big-endian: the encoding is named.
+    std::filesystem::remove(dir / "Skyfix.ini");
+    auto utf16 = [](std::string_view mark, std::string_view text, bool bigEndian) {
+        std::string bytes(mark);
+        for (char c : text) {
+            bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        return bytes;
+    };
+    const std::string_view ini = "[SerialSync]\r\nCOMPORT=+COM5\r\n";
+    WriteFile(dir / "Skyfix.ini", utf16("\xff\xfe", ini, false));
+    Report little;
+    CheckSettings(dir.path(), little);
+    texts = Texts(little, "settings");
+    EXPECT_NE(texts.find("UTF-16 LE"), std::string::npos) << texts;
+    EXPECT_NE(texts.find("the start opens COM5"), std::string::npos) << texts;
+    WriteFile(dir / "Skyfix.ini", utf16("\xfe\xff", ini, true));
+    Report big;
+    CheckSettings(dir.path(), big);
+    EXPECT_NE(Texts(big, "settings").find("UTF-16BE"), std::string::npos) << Texts(big, "settings");
 }
 
 // The doctor says what the program's own restore makes of a file: the first [Ports] key counts
