@@ -12,7 +12,11 @@ std::filesystem::path FollowLinks(std::filesystem::path file);
 
 // Replaces file with content. A writable file in a folder that refuses a temporary file beside
 // it is rewritten in place instead, whole, flushed and synced (not atomic, but the only way such
-// a file gets updated at all). False, with the file untouched, when it cannot.
+// a file gets updated at all), once room for the new length is reserved, so that a full disk
+// refuses the change rather than tearing the file. False, with the file untouched, when it
+// cannot. A new file gets 0666 less the umask; a file that is there keeps its mode and owner.
+// On POSIX each replace also removes the temporary files of the user's own, over a minute old,
+// that replaces of this file killed outright left beside it.
 bool ReplaceFileDurably(const std::filesystem::path& file, std::string_view content);
 
 // Whether file may be opened for writing; it is not changed.

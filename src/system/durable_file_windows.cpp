@@ -27,11 +27,42 @@ bool WriteAndClose(HANDLE file, std::string_view content) {
     return ::CloseHandle(file) && ok;
 }
 
-// A file the user may write in a folder the user may not (Program Files): rewritten in place.
+bool Seek(HANDLE file, LONGLONG offset) {
+    LARGE_INTEGER at{};
+    at.QuadPart = offset;
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+}
+
+bool SetEnd(HANDLE file, LONGLONG size) {
+    return Seek(file, size) && ::SetEndOfFile(file);
+}
+
+// Room for size bytes before a byte of the file is overwritten, so that a full disk refuses
+// the whole change instead of stopping it half-way: the end moved out to the new length, which
+// has the clusters allocated or fails. False, with the old end back, when it cannot.
+bool Reserve(HANDLE file, LONGLONG oldSize, LONGLONG size) {
+    if (size <= oldSize || SetEnd(file, size)) {
+        return true;
+    }
+    SetEnd(file, oldSize);
+    return false;
+}
+
+// A file the user may write in a folder the user may not (Program Files): rewritten in place,
+// the room reserved first, so a full disk leaves the old file whole.
 bool RewriteInPlace(const fs::path& file, std::string_view content) {
     HANDLE handle = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-    return handle != INVALID_HANDLE_VALUE && WriteAndClose(handle, content);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    LARGE_INTEGER old{};
+    if (!::GetFileSizeEx(handle, &old) ||
+        !Reserve(handle, old.QuadPart, static_cast<LONGLONG>(content.size())) || !Seek(handle, 0)) {
+        ::CloseHandle(handle);
+        return false;
+    }
+    return WriteAndClose(handle, content);
 }
 
 }  // namespace

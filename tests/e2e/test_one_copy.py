@@ -1,7 +1,9 @@
 """One copy per settings file, as an ordinary user: two installs the user cannot write share
 one per-user file, and a lock file another user planted neither stops the program nor makes
-it signal a process of the planter's choosing."""
+it signal a process of the planter's choosing. And the user's own file in a folder the user
+cannot write, on a full disk."""
 
+import contextlib
 import fcntl
 import os
 import pwd
@@ -11,6 +13,9 @@ import tempfile
 import unittest
 
 from session import PROGRAM, SerialLine, offscreen_env, settings_for, wait_until
+from test_keep_set import settings
+
+LOCAL_KEYS = "TIMEUTC=False\nTIMELOCAL=True\n"
 
 
 def fnv1a(text):
@@ -115,6 +120,36 @@ class AsAnOrdinaryUser(unittest.TestCase):
         self.assertEqual(text(beside), before)
         self.assertFalse(os.path.exists(self.per_user), "a copy would hide it once mended")
 
+    def test_a_file_changed_in_place_on_a_full_disk_stays_whole_and_the_log_says_so(self):
+        folder = tempfile.mkdtemp(prefix="beamclock-full-")
+        self.addCleanup(shutil.rmtree, folder, True)
+        size = os.path.getsize(PROGRAM) + (1 << 20)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "tmpfs",
+                           folder], capture_output=True, timeout=10).returncode != 0:
+            self.skipTest("cannot mount a file system here")
+        self.addCleanup(subprocess.run, ["umount", "-l", folder], capture_output=True,
+                        timeout=10)
+        program = shutil.copy2(PROGRAM, os.path.join(folder, "beamclock"))
+        beside = os.path.join(folder, "Skyfix.ini")
+        # COM5 on the line; no UTC/LOCAL keys, so the start's writes take it past one page.
+        lines = settings(self.line.device, "+COM5", 5).replace(LOCAL_KEYS, "")
+        before = lines.replace("\n\n", "\n;" + "n" * (4090 - len(lines) - 2) + "\n\n").encode()
+        with open(beside, "wb") as file:
+            file.write(before)
+        os.chown(beside, self.user.pw_uid, self.user.pw_gid)
+        with open(os.path.join(folder, "filler"), "wb", buffering=0) as filler, \
+                contextlib.suppress(OSError):
+            while filler.write(b"f" * 65536):
+                pass
+        self.assertEqual((len(before), os.statvfs(folder).f_bavail), (4090, 0))
+
+        self.as_user([program])
+        log = os.path.join(self.home, ".local", "state", "beamclock", "beamclock.log")
+        said = f"could not save TimeUTC=False in {beside}"
+        self.assertTrue(wait_until(lambda: os.path.exists(log) and said in text(log), 10))
+        self.assertTrue(self.sends(), "COM5 gets no packets")
+        with open(beside, "rb") as file:
+            self.assertEqual(file.read(), before)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
