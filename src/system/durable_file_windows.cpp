@@ -77,7 +77,13 @@ bool ReplaceFileDurably(const fs::path& file, std::string_view content) {
         // Only a folder that refuses us; a full disk must keep the old file whole.
         return ::GetLastError() == ERROR_ACCESS_DENIED && RewriteInPlace(file, content);
     }
+    // The move keeps the temporary file's attributes: give it the old file's, or the file
+    // would be hidden from then on.
+    DWORD attributes = ::GetFileAttributesW(file.c_str());
     if (!WriteAndClose(handle, content) ||
+        !::SetFileAttributesW(temp.c_str(), attributes == INVALID_FILE_ATTRIBUTES
+                                                ? FILE_ATTRIBUTE_NORMAL
+                                                : attributes) ||
         !::MoveFileExW(temp.c_str(), file.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ::DeleteFileW(temp.c_str());
