@@ -10,7 +10,7 @@ namespace {
 
 std::string HeldText(const DeviceProbe& probe, const std::string& device,
                      const ProcessTable& processes) {
-    if (const Process* holder = processes.LockHolder(device, probe.lockPid)) {
+    if (const Process* holder = processes.FlockHolder(device)) {
         return "held by " + DescribeHolder(*holder) + " (" + probe.how + ")";
     }
     // An exclusive open does not say who made it: name whoever has the device open.

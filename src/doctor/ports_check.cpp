@@ -15,9 +15,9 @@ constexpr const char* kHolderUntold =
     "; the doctor cannot tell who holds it (the system does not say): the running Beamclock, or "
     "another program that keeps it from it";
 
-// The process that holds the device, by its lock or, for this account's own, its open files.
+// The process that holds the device, by its flock or, for this account's own, its open files.
 const Process* Holder(const std::string& device, const ProcessTable& processes) {
-    if (const Process* holder = processes.LockHolder(device, ProbeDevice(device).lockPid)) {
+    if (const Process* holder = processes.FlockHolder(device)) {
         return holder;
     }
     std::vector<const Process*> open = processes.Holding(device);
@@ -79,6 +79,12 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
                        RunsFor(account, processes)) {
                 text += kHolderUntold;
             }
+        }
+        if (!probe.lockFile.empty()) {
+            // Worth knowing, as it keeps other serial programs out, but never a problem:
+            // Beamclock does not go by lock files.
+            text += "; " + probe.lockFile;
+            level = level == Level::Ok ? Level::Note : level;
         }
         if (auto entry = deviceManager.find(number); entry != deviceManager.end()) {
             text += "; Device Manager: " + Describe(entry->second);

@@ -19,11 +19,6 @@ const Process* ProcessTable::Find(pid_t pid) const {
     return nullptr;
 }
 
-const Process* ProcessTable::LockHolder(const std::string& device, int lockFilePid) const {
-    const Process* holder = FlockHolder(device);
-    return holder != nullptr || lockFilePid == 0 ? holder : Find(static_cast<pid_t>(lockFilePid));
-}
-
 std::vector<const Process*> ProcessTable::Services() const {
     std::vector<const Process*> found;
     for (const Process& process : processes_) {

@@ -42,10 +42,9 @@ class ProcessTable {
     std::vector<const Process*> Holding(const std::string& device) const;
     std::vector<const Process*> Named(const std::string& name) const;
     const Process* Find(pid_t pid) const;
-    // The process /proc/locks names as holding an flock on the device, if any; none on Windows.
+    // The process /proc/locks names as holding an flock on the device, if any: the lock
+    // every user may see, and the one Beamclock holds. None on Windows.
     const Process* FlockHolder(const std::string& device) const;
-    // Who holds the device by a lock every user may see: an flock, else the lock file's pid.
-    const Process* LockHolder(const std::string& device, int lockFilePid) const;
     std::vector<const Process*> Services() const;
 
   private:

@@ -83,7 +83,7 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                        " may; an administrator must change the device's permissions (a udev "
                        "rule), for instance to group dialout with mode 0660");
     }
-    const Process* holder = processes.LockHolder(device, ProbeDevice(device).lockPid);
+    const Process* holder = processes.FlockHolder(device);
     if (holder != nullptr && holder->service) {
         report.Add(kPortSection, "held", Level::Ok,
                    device + ": held by " + DescribeHolder(*holder));
@@ -98,6 +98,10 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                        (unit.active ? ", so the running service does not send to it (see its "
                                       "recent events)"
                                     : ""));
+    }
+    if (std::string lockFile = ProbeDevice(device).lockFile; !lockFile.empty()) {
+        report.Add(kPortSection, "lock file", Level::Note,
+                   device + ": " + lockFile + "; the service does not go by it");
     }
 }
 

@@ -2,7 +2,9 @@
 
 #include "log/event_log.h"
 
-std::string ProbeReason(const DeviceProbe& probe) {
+namespace {
+
+std::string StateReason(const DeviceProbe& probe) {
     switch (probe.state) {
         case DeviceState::Free:
             return "the open failed, though the device looks free";
@@ -18,4 +20,10 @@ std::string ProbeReason(const DeviceProbe& probe) {
             return probe.how.empty() ? "the open failed" : probe.how;
     }
     return {};
+}
+
+}  // namespace
+
+std::string ProbeReason(const DeviceProbe& probe) {
+    return StateReason(probe) + (probe.lockFile.empty() ? "" : "; " + probe.lockFile);
 }

@@ -1,97 +1,117 @@
 #include "serial/device_probe.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/ioctl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <optional>
+#include <vector>
+
+#include "serial/device_claim.h"
 
 namespace {
 
-// The lock file that Qt, minicom and other UUCP-style programs create for a device:
-// /var/lock/LCK..ttyUSB0 for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3.
-std::string LockFileFor(const std::string& device) {
-    std::string name = device.rfind("/dev/", 0) == 0 ? device.substr(5) : device;
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
+struct LockFile {
+    std::string path;
+    uid_t owner = 0;
+    long pid = 0;  // 0 where the file names none we can make sense of
+};
+
+// The names Qt, minicom and other UUCP-style programs give a device's lock file: LCK..ttyUSB0
+// for /dev/ttyUSB0, LCK..pts_3 for /dev/pts/3; for a link such as /dev/serial/by-id/..., the
+// name of the device it leads to, and the link's own.
+std::vector<std::string> LockFileNames(const std::string& device) {
+    std::error_code error;
+    std::string target = std::filesystem::canonical(device, error).string();
+    std::vector<std::string> names;
+    for (std::string path : {error ? device : target, device}) {
+        if (path.rfind("/dev/", 0) == 0) {
+            path.erase(0, 5);
+        }
+        std::replace(path.begin(), path.end(), '/', '_');
+        if (std::find(names.begin(), names.end(), "LCK.." + path) == names.end()) {
+            names.push_back("LCK.." + path);
         }
     }
-    return "/var/lock/LCK.." + name;
+    return names;
 }
 
-// The live process a lock file names, or 0.
-long LockingProcess(const std::string& device) {
-    std::ifstream lock(LockFileFor(device));
-    long pid = 0;
-    if (!(lock >> pid) || pid <= 0) {
-        return 0;  // no lock file, or one we cannot make sense of
+// Every local user may put anything in the lock folder, so a name there is read only as a
+// small regular file of its own: never through a link, and never waiting on a fifo.
+std::optional<LockFile> ReadLockFile(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
     }
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM ? pid : 0;
+    struct stat info {};
+    char text[32] = {};
+    bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ssize_t got = regular ? ::read(fd, text, sizeof text - 1) : -1;
+    ::close(fd);
+    if (!regular) {
+        return std::nullopt;
+    }
+    // "      1234\n" as UUCP writes it, or "1234\nprogram\nhost\n" as Qt does.
+    long pid = got > 0 ? std::strtol(text, nullptr, 10) : 0;
+    return LockFile{path, info.st_uid, pid > 0 && pid <= INT_MAX ? pid : 0};
 }
 
-// "exclusive open", "flock", or empty when nothing holds the open device.
-const char* HeldThroughDescriptor(int fd) {
-    int exclusive = 0;
-    if (::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        return "exclusive open";
+std::optional<LockFile> FindLockFile(const std::string& device) {
+    for (const char* folder : {"/run/lock", "/var/lock"}) {
+        for (const std::string& name : LockFileNames(device)) {
+            if (std::optional<LockFile> lock = ReadLockFile(std::string(folder) + "/" + name)) {
+                return lock;
+            }
+        }
     }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        return "flock";
-    }
-    ::flock(fd, LOCK_UN);
-    return "";
+    return std::nullopt;
 }
 
-DeviceState StateAfterFailedOpen(int error) {
-    switch (error) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-        case ENOTDIR:
-            return DeviceState::Missing;
-        case EACCES:
-        case EPERM:
-            return DeviceState::PermissionDenied;
-        case EBUSY:
-            return DeviceState::HeldByAnother;
-        case EISDIR:
-            return DeviceState::NotATerminal;
-        default:
-            return DeviceState::OtherError;
+std::string UserName(uid_t uid) {
+    passwd* entry = ::getpwuid(uid);
+    return entry != nullptr ? entry->pw_name : std::to_string(uid);
+}
+
+// "systemd (pid 1)", or nothing for a process that does not exist. Another user's process
+// answers kill(pid, 0) with EPERM: it lives.
+std::optional<std::string> LiveProcess(long pid) {
+    if (pid == 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM)) {
+        return std::nullopt;
     }
+    std::string name;
+    std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+    std::getline(comm, name);
+    std::string number = "pid " + std::to_string(pid);
+    return name.empty() ? number : name + " (" + number + ")";
+}
+
+std::string LockFileNote(const std::string& device) {
+    std::optional<LockFile> lock = FindLockFile(device);
+    if (!lock) {
+        return {};
+    }
+    std::string whose = "a lock file of user " + UserName(lock->owner);
+    if (std::optional<std::string> process = LiveProcess(lock->pid)) {
+        return whose + ", " + lock->path + ", names " + *process + ", which runs";
+    }
+    return whose + (lock->pid == 0 ? " names no process" : " names a process that does not exist") +
+           "; `sudo rm " + lock->path + "` removes it";
 }
 
 }  // namespace
 
 DeviceProbe ProbeDevice(const std::string& device) {
-    if (device.empty()) {
-        return {DeviceState::Missing, {}, 0};
+    DeviceClaim claim = ClaimDevice(device);
+    if (claim.fd >= 0) {
+        ::close(claim.fd);
     }
-    if (long pid = LockingProcess(device)) {
-        return {DeviceState::HeldByAnother, "lock file " + LockFileFor(device),
-                static_cast<int>(pid)};
-    }
-    // Non-blocking, so a port waiting for carrier cannot stall the window.
-    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        int error = errno;
-        DeviceState state = StateAfterFailedOpen(error);
-        return {state,
-                state == DeviceState::HeldByAnother ? "exclusive open" : std::strerror(error), 0};
-    }
-    DeviceProbe probe{DeviceState::Free, {}, 0};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd)) {
-        probe.state = DeviceState::NotATerminal;
-    } else if (const char* how = HeldThroughDescriptor(fd); *how != '\0') {
-        probe = {DeviceState::HeldByAnother, how, 0};
-    }
-    ::close(fd);
-    return probe;
+    return {claim.state, claim.how, device.empty() ? std::string() : LockFileNote(device)};
 }

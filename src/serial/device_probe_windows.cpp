@@ -14,15 +14,15 @@ DeviceProbe ProbeDevice(const std::string& device) {
         switch (error) {
             case ERROR_FILE_NOT_FOUND:
             case ERROR_PATH_NOT_FOUND:
-                return {DeviceState::Missing, {}, 0};
+                return {DeviceState::Missing, {}, {}};
             case ERROR_ACCESS_DENIED:  // what another program's open of a COM port gives
-                return {DeviceState::PermissionDenied, "access denied", 0};
+                return {DeviceState::PermissionDenied, "access denied", {}};
             case ERROR_SHARING_VIOLATION:
-                return {DeviceState::HeldByAnother, "in use by another program", 0};
+                return {DeviceState::HeldByAnother, "in use by another program", {}};
             default:
-                return {DeviceState::OtherError, "error " + std::to_string(error), 0};
+                return {DeviceState::OtherError, "error " + std::to_string(error), {}};
         }
     }
     ::CloseHandle(handle);
-    return {DeviceState::Free, {}, 0};
+    return {DeviceState::Free, {}, {}};
 }

@@ -1,16 +1,13 @@
 #include "serial/termios_serial_port.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <optional>
 
+#include "serial/device_claim.h"
 #include "serial/line_settings.h"
 #include "serial/port_selection.h"
 
@@ -85,13 +82,6 @@ bool Configure(termios& line, const LineSettings& settings) {
     return ::cfsetispeed(&line, *speed) == 0 && ::cfsetospeed(&line, *speed) == 0;
 }
 
-// Unix98 pseudo-terminal slaves. Their terminal lives as long as the master side, so an
-// exclusive flag set on one outlives the program that set it.
-bool IsPseudoTerminal(const struct stat& info) {
-    unsigned int number = major(info.st_rdev);
-    return number >= 136 && number <= 143;
-}
-
 }  // namespace
 
 TermiosSerialPort::TermiosSerialPort(std::function<PortNames()> names)
@@ -110,14 +100,20 @@ bool TermiosSerialPort::Open() {
     if (!settings || device.empty()) {
         return false;
     }
-    // Non-blocking, so a line waiting for carrier cannot hang the open, and a write never
-    // waits for a line that does not drain.
-    fd_ = ::open(device.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) {
+    DeviceClaim claim = ClaimDevice(device);
+    if (claim.state != DeviceState::Free) {
         return false;
     }
+    fd_ = claim.fd;
+    // Between copies of Beamclock the flock is the lock. TIOCEXCL keeps out programs that take
+    // no flock, but it belongs to the terminal, not to the descriptor: on a pseudo-terminal it
+    // stays set after a killed program's last close, for as long as the master side is open,
+    // and would keep every later start out. So it is set only on devices whose last close ends
+    // it, and cleared at close. A device that cannot be made exclusive (an emulator that lacks
+    // the call) is still ours.
+    exclusive_ = !claim.pseudoTerminal && ::ioctl(fd_, TIOCEXCL) == 0;
     termios line{};
-    if (!Claim() || ::tcgetattr(fd_, &line) != 0) {
+    if (::tcgetattr(fd_, &line) != 0) {
         Close();
         return false;
     }
@@ -126,32 +122,6 @@ bool TermiosSerialPort::Open() {
         Close();
         return false;
     }
-    return true;
-}
-
-// The device is ours when no other program holds it the ways serial programs on Linux do:
-// an exclusive open (which root would pass unseen) or an flock. Lock files in /run/lock are
-// not asked: every local user may write there.
-//
-// Between copies of Beamclock the flock is the lock: the kernel drops it with the process,
-// even one killed with SIGKILL. TIOCEXCL keeps out programs that take no flock, but it belongs
-// to the terminal, not to the descriptor: on a pseudo-terminal it stays set after a killed
-// program's last close, for as long as the master side is open, and would keep every later
-// start out. So it is set only on devices whose last close ends it, and cleared at close.
-bool TermiosSerialPort::Claim() {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || !S_ISCHR(info.st_mode) || !::isatty(fd_)) {
-        return false;
-    }
-    int exclusive = 0;
-    if (::ioctl(fd_, TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
-        return false;
-    }
-    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        return false;
-    }
-    // A device that cannot be made exclusive (an emulator that lacks the call) is still ours.
-    exclusive_ = !IsPseudoTerminal(info) && ::ioctl(fd_, TIOCEXCL) == 0;
     return true;
 }
 

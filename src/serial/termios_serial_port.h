@@ -34,8 +34,6 @@ class TermiosSerialPort final : public SerialPort {
     std::string Device() const override { return names_().DeviceFor(commPort_); }
 
   private:
-    bool Claim();
-
     std::function<PortNames()> names_;
     std::int16_t commPort_ = 1;
     std::string settings_;

@@ -20,6 +20,7 @@
 #include "serial/device_probe.h"
 #include "serial/port_selection.h"
 #include "support/as_user.h"
+#include "support/foreign_lock_file.h"
 #include "support/pty_pair.h"
 #include "support/recording_port.h"
 #include "support/scoped_env.h"
@@ -119,6 +120,40 @@ TEST(DoctorPorts, TheChosenPortDecidesAndAHolderIsNamed) {
               std::string::npos)
         << Texts(held, "ports");
     ::close(holder);
+}
+
+// A lock file for the device keeps nothing from the open: the probe finds the device free and
+// names the file, whose it is and what it names; a failed open's reason names it too. A fifo in
+// its place stalls nothing.
+TEST(DoctorProbe, ALockFileIsOnlyNamed) {
+    PtyPair line;
+    ForeignLockFile lock(line.device());
+    TempDir dir;
+    std::filesystem::create_symlink(line.device(), dir / "emitter");  // as by-id names it
+    WriteFile(lock.path, "         1\n");
+    DeviceProbe probe = ProbeDevice((dir / "emitter").string());
+    EXPECT_EQ(probe.state, DeviceState::Free);
+    const std::string owner =
+        "a lock file of user " + std::string(::getpwuid(::geteuid())->pw_name);
+    EXPECT_EQ(probe.lockFile.find(owner + ", " + lock.path.string() + ", names "), 0u);
+    EXPECT_TRUE(probe.lockFile.ends_with(" (pid 1), which runs")) << probe.lockFile;
+
+    int holder = ::open(line.device().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    WriteFile(lock.path, std::to_string(EndedProcess()) + "\n");
+    EXPECT_EQ(ProbeReason(ProbeDevice(line.device())),
+              "held by another program, flock; " + owner +
+                  " names a process that does not exist; `sudo rm " + lock.path.string() +
+                  "` removes it");
+    ::close(holder);
+
+    std::filesystem::remove(lock.path);
+    ASSERT_EQ(::mkfifo(lock.path.c_str(), 0666), 0);
+    ::chmod(lock.path.c_str(), 0666);  // an open for reading would wait for a writer
+    AsUnprivileged([&] {
+        ::alarm(5);
+        EXPECT_EQ(ProbeDevice(line.device()).lockFile, "");
+    });
 }
 
 TEST(DoctorSettings, WhatTheProgramMakesOfHandEditedFiles) {

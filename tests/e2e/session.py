@@ -152,12 +152,6 @@ class SerialLine:
         self.master, self.slave = os.openpty()
         tty.setraw(self.slave)
         self.device = os.ttyname(self.slave)
-        # A program an earlier test killed may have left Qt's lock file for this name behind;
-        # the terminal is new, so nobody holds it.
-        try:
-            os.unlink("/var/lock/LCK.." + self.device[len("/dev/"):].replace("/", "_"))
-        except OSError:
-            pass
 
     def close(self):
         for fd in (self.master, self.slave):
@@ -276,7 +270,6 @@ class Program:
     def stop(self):
         if self.process:
             if self.process.poll() is None:
-                # Ended as the system ends it, so Qt's lock file for the port goes with it.
                 self.process.terminate()
                 try:
                     self.process.wait(timeout=5)

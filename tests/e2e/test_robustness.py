@@ -1,7 +1,10 @@
-"""Bad settings files, vanishing devices and a display that goes away, met by the real
-program. Each case says what the user sees and what is kept on disk."""
+"""Bad settings files, vanishing devices, another user's lock files and a display that goes
+away, met by the real program. Each case says what the user sees and what is kept on disk."""
 
+import grp
+import json
 import os
+import pwd
 import random
 import shutil
 import signal
@@ -10,10 +13,12 @@ import tempfile
 import time
 import unittest
 
-from session import (Emitter, Program, SerialLine, XSession, cpu_seconds, named_instant,
-                     offscreen_env, ports_section, wait_until)
+from session import (PROGRAM, Emitter, Program, SerialLine, XSession, cpu_seconds,
+                     named_instant, offscreen_env, ports_section, settings_for, wait_until)
 
 LOCAL_KEYS = ("TIMEUTC=False", "TIMELOCAL=True")
+DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-dev/bin/beamclock-doctor")
+SERVICE = os.environ.get("BEAMCLOCKD", "build-dev/bin/beamclockd")
 
 
 class Case(unittest.TestCase):
@@ -232,6 +237,92 @@ class Devices(Case):
                     with open(device) as file:
                         self.assertEqual(file.read(), "untouched")
                 self.assertEndsCleanly(program)
+
+
+class ForeignLockFiles(unittest.TestCase):
+    """Two users made for the test: one writes lock files into the shared lock folder for the
+    emitter of the other, a member of dialout, who runs the program, beamclockd and the doctor."""
+
+    def setUp(self):
+        self.planter, self.victim = self.new_user("bcplant"), self.new_user("bcvictim", "dialout")
+        self.emitter = Emitter(self)
+        self.line = self.emitter.plug()
+        os.chown(self.line.device, 0, grp.getgrnam("dialout").gr_gid)
+        os.chmod(self.line.device, 0o660)
+        os.chmod(self.emitter.place, 0o755)
+        # The program beside the file the service reads, in the doctor's BEAMCLOCK_DOCTOR_ROOT.
+        self.home = tempfile.mkdtemp(prefix="beamclock-home-")
+        self.addCleanup(shutil.rmtree, self.home, True)
+        self.folder = os.path.join(self.home, "etc", "beamclock")
+        os.makedirs(self.folder)
+        shutil.copy2(PROGRAM, self.folder)
+        with open(os.path.join(self.folder, "Skyfix.ini"), "w") as file:
+            file.write(settings_for(self.emitter.link))
+        for folder, _, files in os.walk(self.home):
+            os.chmod(folder, 0o755)
+            for name in [folder] + [os.path.join(folder, file) for file in files]:
+                os.chown(name, self.victim.pw_uid, self.victim.pw_gid)
+
+    def new_user(self, prefix, *groups):
+        name = f"{prefix}{os.getpid()}"
+        subprocess.run(["useradd", "-M", "-s", "/usr/sbin/nologin",
+                        *[f"-G{group}" for group in groups], name],
+                       check=True, capture_output=True, timeout=30)
+        self.addCleanup(subprocess.run, ["userdel", name], capture_output=True, timeout=30)
+        return pwd.getpwnam(name)
+
+    def as_user(self, user, *command, stdout=subprocess.DEVNULL):
+        env = {key: value for key, value in offscreen_env().items() if not key.startswith("XDG_")}
+        process = subprocess.Popen(
+            ["setpriv", f"--reuid={user.pw_uid}", f"--regid={user.pw_gid}", "--init-groups",
+             *command], env=dict(env, HOME=self.home, BEAMCLOCK_DOCTOR_ROOT=self.home),
+            stdout=stdout, stderr=subprocess.DEVNULL, text=True)
+        self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
+        return process
+
+    def doctor(self, *args):
+        """The exit status, and each finding by its subject."""
+        process = self.as_user(self.victim, DOCTOR, "--json", *args, stdout=subprocess.PIPE)
+        findings = json.loads(process.communicate(timeout=10)[0])["findings"]
+        return process.returncode, {finding["subject"]: finding for finding in findings}
+
+    def assertSendsWithin6s(self):
+        started = time.time()
+        packets = wait_until(lambda: self.line.packets(2.5), 6, step=0)
+        self.assertTrue(packets and packets[0][0] - started < 6, packets)
+
+    def stop(self, process):
+        process.terminate()
+        self.assertEqual(process.wait(timeout=10), 0)
+
+    def test_neither_the_program_nor_the_service_goes_by_them(self):
+        ended = self.as_user(self.planter, "true")
+        ended.wait(timeout=10)
+        # Named after the device the link leads to, then after the link as it is given.
+        for name, pid in ((os.path.realpath(self.emitter.link)[len("/dev/"):], 1),
+                          (self.emitter.link, ended.pid)):
+            path = "/run/lock/LCK.." + name.replace("/", "_")
+            self.addCleanup(lambda path=path: os.path.exists(path) and os.unlink(path))
+            self.as_user(self.planter, "sh", "-c", f'printf "%10d\\n" {pid} >{path}').wait(10)
+            self.assertEqual(os.stat(path).st_uid, self.planter.pw_uid)
+            note = f"a lock file of user {self.planter.pw_name}"
+
+            status, found = self.doctor("--dir", self.folder)
+            self.assertEqual(status, 0, found)
+            self.assertTrue(found["COM3 (chosen)"]["text"].startswith(
+                f"{self.emitter.link}: available; {note}"), found["COM3 (chosen)"])
+            program = self.as_user(self.victim, f"{self.folder}/beamclock")
+            self.assertSendsWithin6s()
+            self.stop(program)
+
+            self.assertNotIn("held by", self.doctor("--service")[1]["held"]["text"])
+            service = self.as_user(self.victim, SERVICE, "--settings", f"{self.folder}/Skyfix.ini")
+            self.assertSendsWithin6s()
+            _, found = self.doctor("--service")
+            self.assertEqual(found["held"]["level"], "ok", found["held"])  # by the service
+            self.assertTrue(found["lock file"]["text"].startswith(f"{self.emitter.link}: {note}"))
+            self.stop(service)
+            os.unlink(path)
 
 
 class DisplayGoesAway(unittest.TestCase):

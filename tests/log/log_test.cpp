@@ -101,7 +101,7 @@ class EventLogTest : public ::testing::Test {
         });
     }
     void Pass(std::int64_t ms) { now_ += ms; }
-    DeviceProbe Missing() { return {DeviceState::Missing, "", 0}; }
+    DeviceProbe Missing() { return {DeviceState::Missing, "", {}}; }
 
     std::int64_t now_ = 1'796'688'000'000;  // an even second
     std::vector<std::string> lines_;
@@ -131,10 +131,10 @@ TEST_F(EventLogTest, ANewReasonIsSaidOnceAndAChoiceStartsAfresh) {
     log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason(Missing()));
     Pass(2000);
     log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason(Missing()));
-    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::PermissionDenied, "", 0}));
-    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::PermissionDenied, "", 0}));
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::PermissionDenied, "", {}}));
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::PermissionDenied, "", {}}));
     log_.PortClosed(5);
-    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::HeldByAnother, "flock", 0}));
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::HeldByAnother, "flock", {}}));
     log_.PortLost(5, "", PortLoss::HungUp);
     log_.OpenFailed(5, "", ProbeReason(Missing()));  // after a hang-up the reason is news
     EXPECT_EQ(lines_,

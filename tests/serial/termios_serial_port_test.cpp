@@ -14,6 +14,7 @@
 #include "serial/port_selection.h"
 #include "settings/settings_file.h"
 #include "support/as_user.h"
+#include "support/foreign_lock_file.h"
 #include "support/pty_pair.h"
 #include "support/temp_dir.h"
 
@@ -112,33 +113,6 @@ TEST_F(TermiosSerialPortTest, AVanishedLineIsLetGoWithoutAWrite) {
     EXPECT_FALSE(port.PortOpen());
     EXPECT_TRUE(kept.chosen());
 }
-
-namespace {
-
-// The file a UUCP-style program of another user leaves for the device in the lock folder
-// every local user may write: /run/lock/LCK..pts_3 for /dev/pts/3. Removed at the end.
-struct ForeignLockFile {
-    std::filesystem::path path;
-    explicit ForeignLockFile(std::string device) {
-        std::replace(device.begin(), device.end(), '/', '_');
-        path = "/run/lock/LCK.." + device.substr(std::string("_dev_").size());
-    }
-    ~ForeignLockFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-};
-
-pid_t EndedProcess() {
-    pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(0);
-    }
-    ::waitpid(child, nullptr, 0);
-    return child;
-}
-
-}  // namespace
 
 // Another user's lock file, naming a process this user may not signal or one that has ended,
 // neither keeps an ordinary user's open out nor is touched; and the port writes none itself.
