@@ -8,7 +8,7 @@
 #include "clock/transmission_tick.h"
 #include "serial/kept_port.h"
 #include "serial/serial_port.h"
-#include "ui/mark_timer.h"
+#include "qtcore/mark_timer.h"
 
 // The program's work without its window: the same load steps in the same order, the same
 // ticks on the same 100 ms marks, the same kept port. The settings file belongs to the

@@ -19,7 +19,7 @@
 #include "serial/system_serial_port.h"
 #include "service/clock_service.h"
 #include "settings/settings_location.h"
-#include "ui/qt_messages.h"
+#include "qtcore/qt_messages.h"
 #include "ui/version.h"
 
 namespace {

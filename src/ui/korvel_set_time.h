@@ -17,7 +17,7 @@
 #include "serial/kept_port.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
-#include "ui/mark_timer.h"
+#include "qtcore/mark_timer.h"
 #include "ui/port_list_box.h"
 
 class OptionPairKeys;

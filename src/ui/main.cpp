@@ -15,8 +15,8 @@
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
 #include "ui/korvel_set_time.h"
-#include "ui/qt_messages.h"
-#include "ui/system_requests.h"
+#include "qtcore/qt_messages.h"
+#include "qtcore/system_requests.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ui/system_requests.h"
+#include "qtcore/system_requests.h"
 
 #include <QSocketNotifier>
 
