@@ -72,14 +72,13 @@ void TimeReference::Click() {
     if (!savesChoice) {
         return;
     }
-    bool saved =
-        WriteIniValue("SerialSync", "TimeUTC", BooleanText(selected_[kUtc]), settingsFile_);
-    saved =
-        WriteIniValue("SerialSync", "TimeLocal", BooleanText(selected_[kLocal]), settingsFile_) &&
-        saved;
-    if (!saved) {
-        Log().NotSaved("TimeUTC", BooleanText(selected_[kUtc]),
-                       LocateSettings(settingsFile_).write);
+    Save("TimeUTC", selected_[kUtc]);
+    Save("TimeLocal", selected_[kLocal]);
+}
+
+void TimeReference::Save(const char* key, bool value) const {
+    if (!WriteIniValue("SerialSync", key, BooleanText(value), settingsFile_)) {
+        Log().NotSaved(key, BooleanText(value), LocateSettings(settingsFile_).write);
     }
 }
 

@@ -43,6 +43,8 @@ class TimeReference {
 
   private:
     void Click();
+    // Each key that could not be written is said by its own name.
+    void Save(const char* key, bool value) const;
 
     std::optional<bool>& utcMode_;
     std::filesystem::path settingsFile_;

@@ -10,9 +10,9 @@
 #include "doctor/listen.h"
 #include "doctor/modes.h"
 #include "doctor/report.h"
-#include "doctor/version.h"
 #include "serial/port_names.h"
 #include "settings/settings_file.h"
+#include "version.h"
 
 namespace fs = std::filesystem;
 
@@ -39,7 +39,7 @@ int main(int argc, char* argv[]) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--version") {
-            std::printf("beamclock-doctor %s\n", kDoctorVersion);
+            std::printf("beamclock-doctor %s\n", kVersion);
             return 0;
         } else if (arg == "--json") {
             json = true;

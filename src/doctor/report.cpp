@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "doctor/version.h"
+#include "version.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string Report::AsJson() const {
-    std::string out = "{\"version\": " + JsonString(kDoctorVersion) +
+    std::string out = "{\"version\": " + JsonString(kVersion) +
                       ", \"ok\": " + (HasProblem() ? "false" : "true") + ", \"findings\": [";
     for (std::size_t i = 0; i < findings_.size(); ++i) {
         const Finding& finding = findings_[i];

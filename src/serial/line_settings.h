@@ -3,6 +3,9 @@
 #include <optional>
 #include <string_view>
 
+// What the emitter takes: 9600 baud, no parity, 8 data bits, 1 stop bit.
+inline constexpr std::string_view kLineSettings = "9600,n,8,1";
+
 enum class StopBits { One, OneAndHalf, Two };
 
 struct LineSettings {
@@ -14,5 +17,6 @@ struct LineSettings {
     friend bool operator==(const LineSettings&, const LineSettings&) = default;
 };
 
-// Parses "9600,n,8,1". Nothing when the text is not four valid fields.
+// Parses the line settings: "baud,parity,data bits,stop bits". Nothing when the text is not
+// four valid fields.
 std::optional<LineSettings> ParseLineSettings(std::string_view text);

@@ -1,6 +1,7 @@
 #include "serial/port_selection.h"
 
 #include "log/event_log.h"
+#include "serial/line_settings.h"
 #include "serial/port_names.h"
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"

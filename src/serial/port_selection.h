@@ -18,8 +18,6 @@ std::optional<std::int16_t> PortNumberFromEntry(std::string_view text);
 // such as "+COM17", "+com5" or "COM05", names no port, and the start opens nothing for it.
 std::optional<std::int16_t> SavedPortNumber(std::string_view text);
 
-inline constexpr std::string_view kLineSettings = "9600,n,8,1";
-
 // Choosing an entry of the port list: closes the open port, opens the chosen one unless it is
 // "None", and saves the choice. Whatever is chosen, the last choice is no longer retried, open
 // or not. A failed step calls warn and the next step runs.

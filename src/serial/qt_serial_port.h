@@ -3,6 +3,7 @@
 #include <QSerialPort>
 #include <functional>
 
+#include "serial/line_settings.h"
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
 
@@ -30,5 +31,5 @@ class QtSerialPort final : public SerialPort {
     std::function<PortNames()> names_;
     QSerialPort port_;
     std::int16_t commPort_ = 1;
-    std::string settings_ = "9600,n,8,1";
+    std::string settings_{kLineSettings};
 };

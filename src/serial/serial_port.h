@@ -14,7 +14,8 @@ class SerialPort {
     virtual void SetCommPort(std::int16_t number) = 0;
     virtual std::int16_t CommPort() const = 0;
 
-    // "baud,parity,data bits,stop bits", such as "9600,n,8,1"; used by every later open.
+    // "baud,parity,data bits,stop bits", such as the emitter's (kLineSettings); used by every
+    // later open.
     virtual void SetSettings(const std::string& settings) = 0;
 
     // PortOpen := true. False when the device cannot be had; the port then stays closed.

@@ -1,26 +1,21 @@
 // beamclockd: Beamclock without a window, for a box beside the clock. Reads its settings file
 // at start and again on SIGHUP, never writes it; ends cleanly on SIGTERM.
 
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <cstdio>
 #include <memory>
 #include <string>
 
+#include "clock/clock_setter.h"
 #include "clock/pc_clock.h"
 #include "log/event_log.h"
-#include "log/log_output.h"
+#include "qtcore/mark_timer.h"
+#include "qtcore/process.h"
+#include "qtcore/system_requests.h"
 #include "serial/port_names.h"
 #include "serial/system_serial_port.h"
-#include "service/clock_service.h"
 #include "settings/settings_location.h"
-#include "ui/qt_messages.h"
-#include "ui/version.h"
+#include "version.h"
 
 namespace {
 
@@ -36,19 +31,6 @@ constexpr const char* kUsage =
     "  --settings FILE  the settings file (default /etc/beamclock/Skyfix.ini)\n"
     "  --help, --version\n";
 
-// As the program's: the journal under systemd, else standard error and the log file.
-void StartTheLog() {
-    static std::unique_ptr<LogOutput> output = LogOutput::ForThisProcess();
-    Log().SetOutput([](Priority priority, std::string_view text, std::int64_t unixMilliseconds) {
-        output->Write(priority, text, unixMilliseconds);
-    });
-}
-
-std::string Version() {
-    return std::to_string(kVersionMajor) + "." + std::to_string(kVersionMinor) + "." +
-           std::to_string(kVersionRevision);
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -59,7 +41,7 @@ int main(int argc, char* argv[]) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (arg == "--version") {
-            std::printf("beamclockd %s\n", Version().c_str());
+            std::printf("beamclockd %s\n", kVersion);
             return 0;
         } else if (arg == "--settings" && i + 1 < argc) {
             settings = argv[++i];
@@ -70,48 +52,35 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    // The ticks sleep to the wall clock's marks; let the kernel wake us on them, not 50 us on.
-    ::prctl(PR_SET_TIMERSLACK, 1UL);
-    // The signals arrive as readable data in the event loop, never in the middle of a write.
-    sigset_t handled;
-    sigemptyset(&handled);
-    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
-        sigaddset(&handled, number);
-    }
-    ::sigprocmask(SIG_BLOCK, &handled, nullptr);
-    int signalFd = ::signalfd(-1, &handled, SFD_CLOEXEC | SFD_NONBLOCK);
-    if (signalFd < 0) {
-        std::perror("beamclockd: signalfd");
-        return 1;
-    }
-
-    StartTheLog();
-    ForwardQtMessagesToLog(true);
+    StartProcess(Program::Service);
     QCoreApplication app(argc, argv);
     // The administrator's file, read where it is and never written.
     TakeSettingsFileAsGiven(settings);
     SystemPcClock clock;
     std::unique_ptr<SerialPort> MSComm1 =
         MakeSystemSerialPort([settings] { return PortNames::FromSettings(settings); });
-    ClockService service(clock, *MSComm1, settings, Version());
+    ClockSetter setter(clock, *MSComm1, settings);
+    setter.timeReference().savesChoice = false;
 
-    QSocketNotifier notifier(signalFd, QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        signalfd_siginfo info{};
-        while (::read(signalFd, &info, sizeof info) == sizeof info) {
-            if (info.ssi_signo == SIGHUP) {
-                Log().Message(Priority::Notice, "SIGHUP: reading " + settings + " again");
-                service.Reload();
-            } else {
-                service.Stop();
-                Log().Ended(info.ssi_signo == SIGTERM ? "signal SIGTERM" : "signal SIGINT");
-                QCoreApplication::exit(0);
-            }
-        }
-    });
+    MarkTimer SendUDP;
+    SendUDP.OnTimeout([&setter] { setter.Tick(); });
+    SendUDP.OnClockSet([&setter](std::int64_t step) { setter.ClockWasSet(step); });
 
-    service.Load();
-    int status = QCoreApplication::exec();
-    ::close(signalFd);
-    return status;
+    SystemRequestHandlers handlers;
+    handlers.close = [&setter] {
+        setter.Stop();
+        QCoreApplication::exit(0);
+    };
+    handlers.reload = [&setter, &settings] {
+        Log().Message(Priority::Notice, "SIGHUP: reading " + settings + " again");
+        setter.Reload();
+    };
+    SystemRequests requests(std::move(handlers));
+
+    setter.Load();
+    SettingsLocation where = LocateSettings(settings);
+    Log().Started(kVersion, where.read, Describe(where.why), setter.portText(), setter.utc());
+    setter.SayIfUnreadable();
+    SendUDP.Start();
+    return QCoreApplication::exec();
 }

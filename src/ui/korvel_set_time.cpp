@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QStyle>
 
-#include "clock/continue_on_error.h"
 #include "desktop/tray_icon.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
@@ -14,7 +13,7 @@
 #include "settings/settings_location.h"
 #include "ui/app_icon.h"
 #include "ui/option_pair.h"
-#include "ui/version.h"
+#include "version.h"
 
 namespace {
 
@@ -56,20 +55,16 @@ void ShrinkToFit(QWidget* control, const QString& text) {
 }  // namespace
 
 QString VersionText() {
-    return QStringLiteral("Version %1.%2.%3")
-        .arg(kVersionMajor)
-        .arg(kVersionMinor)
-        .arg(kVersionRevision);
+    return QStringLiteral("Version ") + QString::fromLatin1(kVersion);
 }
 
 KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     : QWidget(parent),
       parts_(std::move(parts)),
       settingsFile_(settingsFilePath(parts_.programDirectory)),
-      port_(parts_.port),
-      tick_(parts_.clock, port_,
-            [this](const std::string& packet) { Text1->setText(QString::fromStdString(packet)); }),
-      timeReference_(tick_.utcMode, settingsFile_) {
+      setter_(parts_.clock, parts_.port, settingsFile_, [this](const std::string& packet) {
+          Text1->setText(QString::fromStdString(packet));
+      }) {
     setObjectName("KorvelSetTime");
     setWindowTitle("Beamclock");
     setWindowIcon(BeamclockIcon());
@@ -77,19 +72,15 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     setFont(SansSerif(8));
     CreateControls();
 
-    tick_.beforeEvenSecond = [this] { port_.Reopen(); };
     SendUDP.setObjectName("SendUDP");
-    SendUDP.OnTimeout([this] { tick_.TransmitTick(); });
-    SendUDP.OnClockSet([this](std::int64_t step) {
-        Log().ClockSet(step);
-        tick_.ClockWasSet();
-    });
+    SendUDP.OnTimeout([this] { setter_.Tick(); });
+    SendUDP.OnClockSet([this](std::int64_t step) { setter_.ClockWasSet(step); });
     SendUDP.Start();  // enabled from the window's creation; its first tick follows the load
 
     Timer1.setObjectName("Timer1");
     Timer1.OnTimeout([this] { ShowPcTime(); });
 
-    timeReference_.onChanged = [this] { MirrorTimeReference(); };
+    setter_.timeReference().onChanged = [this] { MirrorTimeReference(); };
     tray_ = std::make_unique<TrayIcon>(windowIcon(), [this] { ShowFromTray(); });
 }
 
@@ -155,33 +146,25 @@ void KorvelSetTime::CreateControls() {
 
 void KorvelSetTime::Load() {
     // Before the steps, whose writes fail for the same cause and say so.
-    if (UnreadableSettings unread = FindUnreadableSettings(settingsFile_); !unread.file.empty()) {
-        Log().NotRead(unread.file, unread.why);
-    }
-    const std::pair<const char*, std::function<void()>> steps[] = {
-        {"enable Timer1", [this] { Timer1.Start(); }},
-        {"version label", [this] { lblVersion->setText(VersionText()); }},
-        {"out of taskbar", [this] { TakeOutOfTaskbar(*this); }},
-        {"add tray icon", [this] { tray_->Add(); }},
-        {"hidden version label", [this] { Label2->setText(VersionText()); }},
-        {"fill port list", [this] { FillPortList(); }},
-        {"restore port",
-         [this] {
-             Combo2->setEditText(QString::fromStdString(RestoreSavedPort(port_, settingsFile_)));
-             Combo2->SelectShownEntry();
-         }},
-        {"line settings and open",
-         [this] { OpenRestoredPort(Combo2->currentText().toStdString(), port_); }},
-        {"restore UTC/LOCAL", [this] { timeReference_.Restore(); }},
+    setter_.SayIfUnreadable();
+    const std::function<void()> windowSteps[] = {
+        [this] { Timer1.Start(); },
+        [this] { lblVersion->setText(VersionText()); },
+        [this] { TakeOutOfTaskbar(*this); },
+        [this] { tray_->Add(); },
+        [this] { Label2->setText(VersionText()); },
+        [this] { FillPortList(); },
     };
-    for (const auto& [name, step] : steps) {
-        stepsRun_.push_back(name);
+    for (const auto& step : windowSteps) {
         ContinueOnError(step);
     }
+    // The port and the mode, as the service restores them; the list shows the restored text.
+    Combo2->setEditText(QString::fromStdString(setter_.Load()));
+    Combo2->SelectShownEntry();
     ShowPcTime();  // the first display need not wait for Timer1
-    Log().Started(VersionText().mid(8).toStdString(), LocateSettings(settingsFile_).read,
-                  Describe(LocateSettings(settingsFile_).why), Combo2->currentText().toStdString(),
-                  tick_.utcMode.value_or(false));
+    SettingsLocation where = LocateSettings(settingsFile_);
+    Log().Started(kVersion, where.read, Describe(where.why), Combo2->currentText().toStdString(),
+                  setter_.utc());
 }
 
 void KorvelSetTime::ShowPcTime() {
@@ -202,19 +185,19 @@ void KorvelSetTime::ChoosePort(int index) {
     QString entry = Combo2->itemText(index);
     Combo2->setEditText(entry);  // the chosen entry replaces whatever was typed
     Log().PortChosen(entry.toStdString());
-    ChooseListEntry(entry.toStdString(), port_, settingsFile_, [this] { Warn(); });
+    ChooseListEntry(entry.toStdString(), setter_.port(), settingsFile_, [this] { Warn(); });
     Combo2->SelectShownEntry();
 }
 
 void KorvelSetTime::SelectOption(int index) {
-    timeReference_.Select(index);
-    Log().TimeChosen(tick_.utcMode.value_or(false));
+    setter_.timeReference().Select(index);
+    Log().TimeChosen(setter_.utc());
     MirrorTimeReference();  // a click on the selected button must not clear it
 }
 
 void KorvelSetTime::MirrorTimeReference() {
     for (int index : {0, 1}) {
-        Option1[index]->setChecked(timeReference_.Selected(index));
+        Option1[index]->setChecked(setter_.timeReference().Selected(index));
     }
     optionKeys_->Update();
 }
@@ -252,14 +235,13 @@ bool KorvelSetTime::trayIconShown() const {
 
 void KorvelSetTime::CloseAndExit() {
     Log().Ended("Close and Exit");
-    port_.Close();  // also ends the retries of a port that is not open
+    setter_.Stop();  // also ends the retries of a port that is not open
     close();
 }
 
 void KorvelSetTime::closeEvent(QCloseEvent* event) {
     if (!unloaded_) {
         unloaded_ = true;
-        stepsRun_.push_back("delete tray icon");
         tray_->Delete();
     }
     event->accept();

@@ -11,13 +11,11 @@
 #include <functional>
 #include <memory>
 
+#include "clock/clock_setter.h"
 #include "clock/pc_clock.h"
-#include "clock/time_reference.h"
-#include "clock/transmission_tick.h"
-#include "serial/kept_port.h"
+#include "qtcore/mark_timer.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
-#include "ui/mark_timer.h"
 #include "ui/port_list_box.h"
 
 class OptionPairKeys;
@@ -51,11 +49,9 @@ class KorvelSetTime : public QWidget {
     // does, brought to the front, also from a minimised state.
     void ShowOnRequest();
 
-    // Set when a step of the load or unload ran, in order; for tests and diagnostics.
-    const std::vector<std::string>& stepsRun() const { return stepsRun_; }
     bool trayIconShown() const;
     TrayIcon& tray() { return *tray_; }
-    const std::optional<bool>& utcMode() const { return tick_.utcMode; }
+    const std::optional<bool>& utcMode() const { return setter_.utcMode(); }
 
     MarkTimer SendUDP;
     MarkTimer Timer1;
@@ -92,15 +88,12 @@ class KorvelSetTime : public QWidget {
 
     WindowParts parts_;
     std::filesystem::path settingsFile_;
-    KeptPort port_;  // MSComm1, kept open while a port is chosen
-    TransmissionTick tick_;
-    TimeReference timeReference_;
+    ClockSetter setter_;  // with MSComm1, kept open while a port is chosen
     OptionPairKeys* optionKeys_ = nullptr;
     std::unique_ptr<TrayIcon> tray_;
-    std::vector<std::string> stepsRun_;
     bool unloaded_ = false;
     bool shownBefore_ = false;
 };
 
-// "Version 1.0.2", from the project's version numbers.
+// "Version 1.0.2".
 QString VersionText();

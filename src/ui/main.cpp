@@ -1,55 +1,19 @@
 #include <QApplication>
 #include <cstdio>
-#include <cstdlib>
-
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
+#include <memory>
 
 #include "clock/pc_clock.h"
 #include "desktop/single_instance.h"
-#include "log/event_log.h"
-#include "log/log_output.h"
+#include "qtcore/process.h"
+#include "qtcore/system_requests.h"
 #include "serial/port_list.h"
 #include "serial/system_serial_port.h"
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
 #include "ui/korvel_set_time.h"
-#include "ui/qt_messages.h"
-#include "ui/system_requests.h"
-
-namespace {
-
-// With no display at all the program still does its job: packets flow, nothing is shown.
-bool UseOffscreenWithoutADisplay() {
-#ifndef _WIN32
-    if (std::getenv("QT_QPA_PLATFORM") == nullptr && std::getenv("DISPLAY") == nullptr &&
-        std::getenv("WAYLAND_DISPLAY") == nullptr) {
-        Log().Message(Priority::Notice, "no display: running without a window, packets still flow");
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        return true;
-    }
-#endif
-    return false;
-}
-
-// Kept to the very end: Qt may still have something to say as the program ends.
-void StartTheLog() {
-    static std::unique_ptr<LogOutput> output = LogOutput::ForThisProcess();
-    Log().SetOutput([](Priority priority, std::string_view text, std::int64_t unixMilliseconds) {
-        output->Write(priority, text, unixMilliseconds);
-    });
-}
-
-}  // namespace
 
 int main(int argc, char* argv[]) {
-#ifdef __linux__
-    // The ticks sleep to the wall clock's marks; let the kernel wake us on them, not 50 us on.
-    ::prctl(PR_SET_TIMERSLACK, 1UL);
-#endif
-    StartTheLog();
-    ForwardQtMessagesToLog(UseOffscreenWithoutADisplay());
+    StartProcess(Program::Window);
     QApplication app(argc, argv);
     app.setApplicationName("Beamclock");
     app.setDesktopFileName("com.korvel.beamclock");  // the menu entry's id, for the desktop
@@ -72,7 +36,9 @@ int main(int argc, char* argv[]) {
                           {},
                           [] { QApplication::exit(0); }});
     // Before the claim: a second start may ask this copy to show itself as soon as it holds it.
-    SystemRequests requests([&window] { window.close(); }, [&window] { window.ShowOnRequest(); });
+    SystemRequests requests({.close = [&window] { window.close(); },
+                             .reload = {},  // SIGHUP, a lost session, closes it
+                             .show = [&window] { window.ShowOnRequest(); }});
     SingleInstance instance;
     // Named after the file really read and written: two installs that share one per-user file
     // are one copy.

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include "clock/clock_setter.h"
 #include "clock/transmission_tick.h"
+#include "log/event_log.h"
+#include "settings/settings_file.h"
 #include "support/fake_clock.h"
 #include "support/recording_port.h"
+#include "support/temp_dir.h"
 #include "support/time_zone.h"
 
 namespace {
@@ -79,4 +83,41 @@ TEST_F(SteppedClock, YearsAfter2038AndTheLastSecondOf9999BuildFullPackets) {
     RunFor(2'000);  // into the year 10000: still a packet of the fixed layout, never a crash
     EXPECT_EQ(LastSent().size(), kPacketLength);
     EXPECT_EQ(shown.back().size(), kPacketLength);
+}
+
+// The engine both programs run, as the mark timer tells it that the wall clock was set.
+class SetterOnASteppedClock : public SteppedClock {
+  protected:
+    ScopedTimeZone zone{"UTC0"};
+    TempDir dir;
+    std::vector<std::string> said;
+    ClockSetter setter{clock, port, settingsFilePath(dir.path())};
+
+    void SetUp() override {
+        WriteFile(settingsFilePath(dir.path()), "[SerialSync]\nCOMPORT=+COM3\n");
+        EXPECT_EQ(setter.Load(), "+COM3");
+        Log().SetOutput(
+            [this](Priority, std::string_view text, std::int64_t) { said.emplace_back(text); });
+    }
+    void TearDown() override { Log().SetOutput({}); }
+    void TickFor(int milliseconds) {
+        for (int elapsed = 0; elapsed < milliseconds; elapsed += 100) {
+            setter.Tick();
+            clock.Advance(100);
+        }
+    }
+};
+
+TEST_F(SetterOnASteppedClock, AStepEitherWayIsSaidAsAClockSetNeverAsSecondsSentLate) {
+    TickFor(1'000);
+    clock.Advance(30'000);  // set forward: the gap since the last tick is no lateness
+    setter.ClockWasSet(30'000);
+    TickFor(2'000);
+    EXPECT_EQ(LastSent(), "*320514061220260000000001000000000#");
+    clock.Advance(-45'000);  // and back
+    setter.ClockWasSet(-45'000);
+    TickFor(2'000);
+    EXPECT_EQ(LastSent(), "*480414061220260000000001000000000#");
+    EXPECT_EQ(said, (std::vector<std::string>{"the clock was set forward by 30.000 s",
+                                              "the clock was set back by 45.000 s"}));
 }

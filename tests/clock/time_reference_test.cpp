@@ -1,8 +1,11 @@
 #include "clock/time_reference.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "log/event_log.h"
 #include "settings/settings_file.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 TEST(TextToBoolean, AcceptsNumbersAndTheTwoWordsOnly) {
@@ -90,4 +93,22 @@ TEST_F(TimeReferenceTest, SelectingAButtonSwitchesModeSavesAndTellsTheWindow) {
     EXPECT_FALSE(reference.Selected(TimeReference::kUtc));
     EXPECT_EQ(Saved("TimeUTC"), "False");
     EXPECT_EQ(changes, 2);
+}
+
+TEST(TimeReferenceNotSaved, EachKeyThatCouldNotBeWrittenIsSaidByItsName) {
+    TempDir dir;
+    WriteFile(dir / "file", "");  // a file where the folders should be: nothing can be written
+    ScopedEnv configHome("XDG_CONFIG_HOME", (dir / "file" / "config").string());
+    ScopedEnv appData("APPDATA", (dir / "file" / "config").string());  // on Windows
+    std::optional<bool> utcMode;
+    TimeReference reference(utcMode, settingsFilePath(dir / "file"));
+    std::vector<std::string> said;
+    Log().SetOutput(
+        [&](Priority, std::string_view text, std::int64_t) { said.emplace_back(text); });
+    reference.Select(TimeReference::kUtc);
+    Log().SetOutput({});
+    EXPECT_EQ(utcMode, true);
+    using ::testing::StartsWith;
+    EXPECT_THAT(said, ::testing::ElementsAre(StartsWith("could not save TimeUTC=True"),
+                                             StartsWith("could not save TimeLocal=False")));
 }

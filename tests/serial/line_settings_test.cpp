@@ -8,6 +8,10 @@ TEST(ParseLineSettings, ReadsTheFourFields) {
     EXPECT_EQ(ParseLineSettings("110,s,5,1.5"), (LineSettings{110, 's', 5, StopBits::OneAndHalf}));
 }
 
+TEST(ParseLineSettings, TheEmittersSettingsAreTheDefaults) {
+    EXPECT_EQ(ParseLineSettings(kLineSettings), LineSettings{});
+}
+
 TEST(ParseLineSettings, RejectsAnythingElse) {
     for (const char* bad :
          {"", "9600", "9600,n,8", "9600,n,8,1,x", "fast,n,8,1", "9600,x,8,1", "9600,n,9,1",

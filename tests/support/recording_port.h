@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -20,6 +21,9 @@ class RecordingPort final : public SerialPort {
     }
     bool Open() override {
         events.push_back("open " + std::to_string(commPort));
+        if (onOpen) {
+            onOpen();
+        }
         vanished = false;
         open = missing.count(commPort) == 0;
         return open;
@@ -44,4 +48,5 @@ class RecordingPort final : public SerialPort {
     std::set<int> missing;
     std::vector<std::string> events;
     std::vector<std::string> writes;
+    std::function<void()> onOpen;  // what the test looks at as the port is opened
 };

@@ -26,7 +26,8 @@ class Window : public ::testing::Test {
     FakeClock clock{UtcInstant(2026, 12, 6, 14, 5, 9)};
     RecordingPort port;
     std::set<int> available{3};
-    bool probeThrows = false;  // makes the load's "fill port list" step fail
+    bool probeThrows = false;            // makes the load's "fill port list" step fail
+    std::function<void()> whileFilling;  // what the test looks at as the list is filled
     int warnings = 0;
     std::unique_ptr<KorvelSetTime> window;
 
@@ -40,6 +41,9 @@ class Window : public ::testing::Test {
                                                         port,
                                                         dir.path(),
                                                         [this](std::int16_t n) {
+                                                            if (whileFilling) {
+                                                                whileFilling();
+                                                            }
                                                             if (probeThrows) {
                                                                 throw std::runtime_error("probe");
                                                             }
@@ -136,13 +140,33 @@ TEST_F(Window, TimeDisplayShowsLocalTimeThreeBlanksAndDate) {
 }
 
 TEST_F(Window, LoadRunsEveryStepInOrder) {
+    // Each step as the later ones find it: Timer1, the version labels and the tray are there
+    // when the list is filled; the port is restored, its line set and opened after that; the
+    // UTC/LOCAL choice is restored after the open.
+    WriteFile(ini, "[SerialSync]\nCOMPORT=+COM3\nTIMEUTC=True\nTIMELOCAL=False\n");
+    Events seen;
+    auto look = [&](const char* at) {
+        seen.push_back(std::string(at) + (window->Timer1.isActive() ? " Timer1" : "") +
+                       (window->lblVersion->text().isEmpty() ? "" : " lblVersion") +
+                       (window->trayIconShown() ? " tray" : "") +
+                       (window->Label2->text().isEmpty() ? "" : " Label2") +
+                       (window->Combo2->count() == 17 ? " list" : "") +
+                       (window->Option1[0]->isChecked() ? " UTC" : ""));
+    };
+    whileFilling = [&] {
+        if (seen.empty()) {
+            look("fill:");
+        }
+    };
+    port.onOpen = [&] { look("open:"); };
     Start();
-    EXPECT_EQ(window->stepsRun(),
-              (Events{"enable Timer1", "version label", "out of taskbar", "add tray icon",
-                      "hidden version label", "fill port list", "restore port",
-                      "line settings and open", "restore UTC/LOCAL"}));
+    look("loaded:");
+    EXPECT_EQ(seen, (Events{"fill: Timer1 lblVersion tray Label2",
+                            "open: Timer1 lblVersion tray Label2 list",
+                            "loaded: Timer1 lblVersion tray Label2 list UTC"}));
+    EXPECT_EQ(port.events, (Events{"port 3", "settings 9600,n,8,1", "open 3"}));
     window->close();
-    EXPECT_EQ(window->stepsRun().back(), "delete tray icon");
+    EXPECT_FALSE(window->trayIconShown());  // the unload step deleted it
 }
 
 TEST_F(Window, PortListHoldsNoneAndSixteenMarkedPorts) {
@@ -284,7 +308,7 @@ TEST_F(Window, CloseAndExitClosesThePort) {
     EXPECT_FALSE(port.open);
     EXPECT_EQ(port.events.back(), "close");
     EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(window->stepsRun().back(), "delete tray icon");
+    EXPECT_FALSE(window->trayIconShown());
 }
 
 // The port list and the option pair answer the keyboard and the mouse as a user expects.
@@ -427,7 +451,7 @@ TEST_F(Window, LoadGoesOnAfterAStepFails) {
     probeThrows = true;
     Start();
     EXPECT_EQ(window->Combo2->count(), 0);  // the step that threw
-    EXPECT_EQ(window->stepsRun().back(), "restore UTC/LOCAL");
+    EXPECT_EQ(window->utcMode(), true);     // the last step ran
     EXPECT_EQ(port.events.back(), "open 3");
     EXPECT_TRUE(window->Option1[0]->isChecked());
     EXPECT_EQ(warnings, 0);

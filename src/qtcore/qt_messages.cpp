@@ -1,4 +1,4 @@
-#include "ui/qt_messages.h"
+#include "qtcore/qt_messages.h"
 
 #include <QString>
 #include <QtGlobal>

@@ -1,51 +1,42 @@
-#include "service/clock_service.h"
+#include "clock/clock_setter.h"
 
-#include "clock/continue_on_error.h"
 #include "log/event_log.h"
 #include "serial/port_selection.h"
 #include "settings/settings_location.h"
 
-ClockService::ClockService(const PcClock& clock, SerialPort& device,
-                           std::filesystem::path settingsFile, std::string version)
+ClockSetter::ClockSetter(const PcClock& clock, SerialPort& device,
+                         std::filesystem::path settingsFile,
+                         TransmissionTick::PacketSink showPacket)
     : settingsFile_(std::move(settingsFile)),
-      version_(std::move(version)),
       port_(device),
-      tick_(clock, port_, [](const std::string&) {}),
+      tick_(clock, port_, std::move(showPacket)),
       timeReference_(tick_.utcMode, settingsFile_) {
-    timeReference_.savesChoice = false;
     tick_.beforeEvenSecond = [this] { port_.Reopen(); };
-    SendUDP.OnTimeout([this] { tick_.TransmitTick(); });
 }
 
-void ClockService::RestoreAndOpen() {
+const std::string& ClockSetter::Load() {
     ContinueOnError([this] { portText_ = RestoreSavedPort(port_, settingsFile_); });
     ContinueOnError([this] { OpenRestoredPort(portText_, port_); });
     ContinueOnError([this] { timeReference_.Restore(); });
+    return portText_;
 }
 
-void ClockService::Load() {
-    RestoreAndOpen();
-    SettingsLocation where = LocateSettings(settingsFile_);
-    Log().Started(version_, where.read, Describe(where.why), portText_, utc());
-    SayIfUnreadable();
-    SendUDP.Start();
-}
-
-void ClockService::Reload() {
+void ClockSetter::Reload() {
     // Closing ends the old choice; the restore makes the file's choice the new one.
     port_.Close();
-    RestoreAndOpen();
+    Load();
     Log().PortChosen(portText_);
     Log().TimeChosen(utc());
     SayIfUnreadable();
 }
 
-void ClockService::SayIfUnreadable() {
+void ClockSetter::ClockWasSet(std::int64_t stepMilliseconds) {
+    Log().ClockSet(stepMilliseconds);
+    tick_.ClockWasSet();
+}
+
+void ClockSetter::SayIfUnreadable() const {
     if (UnreadableSettings unread = FindUnreadableSettings(settingsFile_); !unread.file.empty()) {
         Log().NotRead(unread.file, unread.why);
     }
-}
-
-void ClockService::Stop() {
-    port_.Close();
 }

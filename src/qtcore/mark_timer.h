@@ -4,8 +4,7 @@
 #include <QTimer>
 #include <cstdint>
 #include <functional>
-
-class QSocketNotifier;
+#include <memory>
 
 // A 100 ms timer whose ticks sit on the wall clock's 100 ms marks (x.000, x.100 ... x.900 s).
 // It is re-armed from the clock at every tick, so drift, a busy event loop, a suspend or a
@@ -39,15 +38,21 @@ class MarkTimer : public QObject {
     void Tick();
 
   private:
+    // The platform's way to sleep to a mark and to hear of a clock set; each platform's file
+    // (mark_timer_posix.cpp, mark_timer_windows.cpp, mark_timer_free.cpp for the benchmark's
+    // baseline) defines it with the constructor, the destructor, Arm and WallMinusSteady.
+    struct Wait;
+
+    // Sleeps to the next mark: the platform's wait, or the fallback timer without one.
     void Arm();
+    // The wall clock less a clock that only runs on: it moves when the wall clock is set, and
+    // by as much.
+    static std::int64_t WallMinusSteady();
 
     std::function<void()> handler_;
     std::function<void(std::int64_t)> clockSet_;
     std::int64_t wallMinusSteady_ = 0;  // at the last arming, to tell by how much it was set
     bool active_ = false;
-    int timerFd_ = -1;
-    QSocketNotifier* notifier_ = nullptr;
-    void* waitableTimer_ = nullptr;
-    void* timeChangeWindow_ = nullptr;
+    std::unique_ptr<Wait> wait_;  // none: the fallback timer waits the whole milliseconds
     QTimer fallback_;
 };

@@ -1,4 +1,4 @@
-#include "ui/mark_timer.h"
+#include "qtcore/mark_timer.h"
 
 #include <gtest/gtest.h>
 
