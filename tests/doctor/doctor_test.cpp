@@ -225,6 +225,36 @@ TEST(DoctorReport, JsonCarriesTheSameFindingsAsUtf8) {
               "\"\\u00dc \\u00c3 \\u00c0\\u00af \\u00ed\\u00a0\\u0080 \\u007f\\u0009\"");
 }
 
+// Values the doctor read and did not write: escape codes in them reach the terminal as text.
+TEST(DoctorReport, TheTextShowsControlCharactersEscaped) {
+    Report report;
+    report.Add("settings", "COMPORT", Level::Problem,
+               "\"\x1b[2J\x1b]0;owned\x07+COM3\" names no port");
+    report.Add("running",
+               "beamclock\x9b"
+               "2J",
+               Level::Note,
+               "runs from /srv/\xc3\x9c"
+               "bersicht\tand \xc2\x9b"
+               "1m");
+    report.SetEvents({"2026-12-08 01:00:00 sent\r\x1b[1A\x7f"});
+    std::string text = report.AsText();
+    EXPECT_NE(text.find("COMPORT: \"\\x1b[2J\\x1b]0;owned\\x07+COM3\" names no port\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("beamclock\\x9b2J: runs from /srv/\xc3\x9c"
+                        "bersicht\\x09and \\xc2\\x9b1m\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("    2026-12-08 01:00:00 sent\\x0d\\x1b[1A\\x7f\n"), std::string::npos)
+        << text;
+    for (unsigned char c : text) {
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7f && c != 0x9b)) << int(c);
+    }
+    // JSON, which passes UTF-8 as it is, escapes the C1 controls too.
+    EXPECT_NE(report.AsJson().find("bersicht\\u0009and \\u009b1m"), std::string::npos);
+}
+
 TEST(DoctorAdvice, AGroupIsAdvisedOnlyWhereJoiningItOpensTheDeviceAndGivesNoMore) {
     UserFacts ann{"ann", 1000, {1000}, {1000}, true};
     struct Case {

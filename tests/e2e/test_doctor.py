@@ -59,12 +59,15 @@ class Checks(unittest.TestCase):
                                      "/nonexistent/emitter: no such device ([Ports] maps"),
             "a text that names no port": ("[SerialSync]\nCOMPORT=+com3\n",
                                           "did you mean \"+COM3\"?"),
+            "escape codes in the saved port": ("[SerialSync]\nCOMPORT=\x1b[2J\x1b]0;owned\x07\n",
+                                               "\\x1b[2J\\x1b]0;owned\\x07"),
         }
         for name, (settings, expected) in cases.items():
             with self.subTest(name):
                 status, out, _ = doctor("--dir", self.program(settings).directory)
                 self.assertEqual(status, 1, out)
                 self.assertIn(expected, out)
+                self.assertNotIn("\x1b", out)
 
     def test_json_gives_the_same_findings(self):
         program = self.program("[SerialSync]\nCOMPORT=None\n")
