@@ -4,10 +4,12 @@ arguments, and listening to the real program on a pseudo-terminal pair."""
 import json
 import os
 import re
+import select
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -16,9 +18,54 @@ from session import Program, SerialLine, offscreen_env, settings_for, wait_until
 DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-dev/bin/beamclock-doctor")
 
 
-def doctor(*args, timeout=10):
-    result = subprocess.run([DOCTOR, *args], capture_output=True, text=True, timeout=timeout)
+def doctor(*args, timeout=10, env=None):
+    result = subprocess.run([DOCTOR, *args], capture_output=True, text=True, timeout=timeout,
+                            env=env)
     return result.returncode, result.stdout, result.stderr
+
+
+def measured_doctor(*args, timeout):
+    """(exit status, output, seconds taken, largest resident size in MB) of one run."""
+    with tempfile.TemporaryFile() as out:
+        started = time.monotonic()
+        process = subprocess.Popen([DOCTOR, *args], stdout=out, stderr=subprocess.STDOUT)
+        while True:
+            pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() - started > timeout:
+                process.kill()
+                _, status, usage = os.wait4(process.pid, 0)
+                break
+            time.sleep(0.02)
+        took = time.monotonic() - started
+        process.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        return (process.returncode, out.read().decode("latin-1"), took,
+                usage.ru_maxrss / 1024)
+
+
+class Flood:
+    """Bytes that are no packets, written into a line as fast as it takes them."""
+
+    def __init__(self, master):
+        self.master, self.written, self.stop = master, 0, threading.Event()
+        os.set_blocking(master, False)
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+
+    def run(self):
+        junk = bytes(range(256)) * 16  # "*" and escape codes among them
+        while not self.stop.is_set():
+            if select.select([], [self.master], [], 0.05)[1]:
+                try:
+                    self.written += os.write(self.master, junk)
+                except BlockingIOError:
+                    pass
+
+    def end(self):
+        self.stop.set()
+        self.thread.join(timeout=5)
 
 
 class Checks(unittest.TestCase):
@@ -138,6 +185,25 @@ class Listening(unittest.TestCase):
         self.assertIn("local time, first byte", out)
         program.signal(signal.SIGTERM)
         self.assertEqual(program.wait(), 0)
+
+    def test_a_flooding_line_ends_in_time_and_keeps_little(self):
+        line = SerialLine()
+        self.addCleanup(line.close)
+        flood = Flood(line.master)
+        self.addCleanup(flood.end)
+        for mode in ([], ["--json"]):
+            with self.subTest(mode):
+                written = flood.written
+                status, out, took, megabytes = measured_doctor(
+                    "--listen", line.device, "--seconds", "5", *mode, timeout=30)
+                self.assertGreater(flood.written - written, 1_000_000)  # it did flood
+                self.assertEqual(status, 1, out[-2000:])
+                self.assertLess(took, 8)
+                self.assertLess(megabytes, 64)
+                summary = (json.loads(out)["findings"][-2]["text"] if mode else
+                           out.splitlines()[-2])
+                self.assertRegex(summary, r"^0 packets .* [1-9]\d* runs of bytes that are not "
+                                          r"packets$")
 
     def test_nothing_arriving_exits_one(self):
         line = SerialLine()
