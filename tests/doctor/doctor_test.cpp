@@ -6,6 +6,8 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "clock/time_reference.h"
 #include "doctor/account.h"
 #include "doctor/advice.h"
@@ -469,6 +471,38 @@ TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {
     EXPECT_EQ(report.events().back().substr(20), "line 12");
     EXPECT_NE(report.AsJson().find("\"recent_events\": [\n  \"2026-12-08 01:00:03 line 3\","),
               std::string::npos);
+
+    // A log grown long is read from its last 64 KiB, from the first whole line in them.
+    log.clear();
+    for (int i = 1; i <= 3000; ++i) {
+        log += "2026-12-08 01:00:00 line " + std::to_string(i) + " of a long log\r\n";
+    }
+    ASSERT_GT(log.size(), kLogTailBytes);
+    WriteFile(state / "beamclock/beamclock.log", log);
+    Report longLog;
+    AddDesktopEvents(longLog);
+    ASSERT_EQ(longLog.events().size(), 10u);
+    EXPECT_EQ(longLog.events().front(), "2026-12-08 01:00:00 line 2991 of a long log");
+    EXPECT_EQ(longLog.events().back(), "2026-12-08 01:00:00 line 3000 of a long log");
+
+    // Not a file at all: a fifo nobody writes, a link to a device that never ends, a
+    // directory. One line says so, and nothing is read.
+    std::filesystem::path logPath = state / "beamclock/beamclock.log";
+    std::vector<std::pair<std::function<void()>, std::string>> notLogs = {
+        {[&] { ASSERT_EQ(::mkfifo(logPath.c_str(), 0600), 0); }, "a fifo"},
+        {[&] { std::filesystem::create_symlink("/dev/zero", logPath); }, "a device"},
+        {[&] { std::filesystem::create_directory(logPath); }, "a directory"},
+    };
+    for (const auto& [make, kind] : notLogs) {
+        std::filesystem::remove_all(logPath);
+        make();
+        Report notLog;
+        AddDesktopEvents(notLog);
+        ASSERT_EQ(notLog.findings().size(), 1u) << kind;
+        EXPECT_EQ(notLog.findings()[0].text, logPath.string() + " is not a log: it is " + kind);
+        EXPECT_EQ(notLog.findings()[0].level, Level::Note);
+        EXPECT_TRUE(notLog.events().empty()) << kind;
+    }
 
     EXPECT_TRUE(MakeSenseOfJournal("-- No entries --\n", 0, true).lines.empty());
     JournalReading shut = MakeSenseOfJournal("-- No entries --\n", 0, false);

@@ -81,12 +81,35 @@ class Checks(unittest.TestCase):
     def test_a_healthy_setup_exits_zero_and_marks_the_chosen_port(self):
         program = self.program(settings_for(self.line.device))
         before = program.settings()
-        status, out, _ = doctor("--dir", program.directory)
+        state = tempfile.mkdtemp(prefix="beamclock-state-")
+        self.addCleanup(shutil.rmtree, state, True)
+        env = dict(os.environ, XDG_STATE_HOME=state)
+        status, out, _ = doctor("--dir", program.directory, env=env)
         self.assertEqual(status, 0, out)
         self.assertIn(f"COM3 (chosen): {self.line.device}: available", out)
         self.assertIn("the start opens COM3", out)
         self.assertIn("Beamclock can set the clock as configured.", out)
         self.assertEqual(program.settings(), before)  # never written
+
+        # A log that is a fifo nobody writes, or a link to a device without end, changes
+        # nothing but the log's own line, and the doctor ends as soon.
+        log = os.path.join(state, "beamclock", "beamclock.log")
+        os.makedirs(os.path.dirname(log))
+        for make, kind in ((os.mkfifo, "a fifo"), (lambda path: os.symlink("/dev/zero", path),
+                                                   "a device")):
+            with self.subTest(kind):
+                if os.path.lexists(log):
+                    os.unlink(log)
+                make(log)
+                started = time.monotonic()
+                status, odd, _ = doctor("--dir", program.directory, env=env)
+                self.assertLess(time.monotonic() - started, 5)
+                self.assertEqual(status, 0, odd)
+                lines = [line for line in out.splitlines() if "time zone" not in line]
+                odd_lines = [line for line in odd.splitlines() if "time zone" not in line]
+                self.assertEqual(len(odd_lines), len(lines), odd)
+                changed = [new for old, new in zip(lines, odd_lines) if old != new]
+                self.assertEqual(changed, [f"  note    log: {log} is not a log: it is {kind}"])
 
     def test_a_running_beamclock_holding_the_port_is_no_problem(self):
         program = self.program(settings_for(self.line.device))
