@@ -3,12 +3,15 @@ arguments, and listening to the real program on a pseudo-terminal pair."""
 
 import json
 import os
+import pwd
 import re
 import select
 import shutil
 import signal
+import stat
 import subprocess
 import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -227,6 +230,35 @@ class Listening(unittest.TestCase):
                            out.splitlines()[-2])
                 self.assertRegex(summary, r"^0 packets .* [1-9]\d* runs of bytes that are not "
                                           r"packets$")
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root, as sudo gives it")
+    def test_under_sudo_it_opens_only_what_the_user_may(self):
+        line = SerialLine()
+        self.addCleanup(line.close)
+        cooked = termios.tcgetattr(line.slave)
+        cooked[3] |= termios.ICANON | termios.ECHO
+        cooked[4] = cooked[5] = termios.B1200
+        termios.tcsetattr(line.slave, termios.TCSANOW, cooked)
+        cooked = termios.tcgetattr(line.slave)  # as the terminal took it
+        user = pwd.getpwnam("nobody")
+        env = dict(os.environ, SUDO_USER="nobody", SUDO_UID=str(user.pw_uid),
+                   SUDO_GID=str(user.pw_gid))
+        # Root's terminal, as another user's login would have it: owner only, or with the
+        # group tty writing to it.
+        for mode in (0o600, 0o620):
+            with self.subTest(oct(mode)):
+                os.chmod(line.device, mode)
+                status, out, err = doctor("--listen", line.device, "--seconds", "1", env=env)
+                self.assertEqual(status, 2, out)
+                self.assertIn(f"cannot listen on {line.device}: Permission denied", err)
+                self.assertEqual(stat.S_IMODE(os.stat(line.device).st_mode), mode)
+                self.assertEqual(termios.tcgetattr(line.slave), cooked)
+        # The user's own: listened to, and put back as it was.
+        os.chown(line.device, user.pw_uid, -1)
+        status, out, _ = doctor("--listen", line.device, "--seconds", "1", env=env)
+        self.assertEqual(status, 1, out)
+        self.assertIn("0 packets", out)
+        self.assertEqual(termios.tcgetattr(line.slave), cooked)
 
     def test_nothing_arriving_exits_one(self):
         line = SerialLine()
