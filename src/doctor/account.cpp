@@ -30,6 +30,17 @@ std::vector<gid_t> ProcessGroups() {
     return groups;
 }
 
+// The account's HOME, groups and ids; kept are the ids the process may take back.
+bool TakeOn(const Account& account, uid_t keptUid, gid_t keptGid) {
+    ::setenv("HOME", account.home.c_str(), 1);
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::unsetenv("XDG_STATE_HOME");
+    // The real ids change too: the settings rule asks access(), which looks at them.
+    return ::setgroups(account.accountGroups.size(), account.accountGroups.data()) == 0 &&
+           ::setresgid(account.gid, account.gid, keptGid) == 0 &&
+           ::setresuid(account.uid, account.uid, keptUid) == 0;
+}
+
 }  // namespace
 
 std::string OwnerOf(const Account& account) {
@@ -99,13 +110,7 @@ ActingAs::ActingAs(const Account& account) {
     }
     rootGroups_ = ProcessGroups();
     rootGid_ = ::getegid();
-    ::setenv("HOME", account.home.c_str(), 1);
-    ::unsetenv("XDG_CONFIG_HOME");
-    ::unsetenv("XDG_STATE_HOME");
-    // The real ids change too: the settings rule asks access(), which looks at them.
-    switched_ = ::setgroups(account.accountGroups.size(), account.accountGroups.data()) == 0 &&
-                ::setresgid(account.gid, account.gid, rootGid_) == 0 &&
-                ::setresuid(account.uid, account.uid, 0) == 0;
+    switched_ = TakeOn(account, 0, rootGid_);
 }
 
 ActingAs::~ActingAs() {
@@ -114,4 +119,8 @@ ActingAs::~ActingAs() {
         ignored = ::setresgid(rootGid_, rootGid_, rootGid_);
         ignored = ::setgroups(rootGroups_.size(), rootGroups_.data());
     }
+}
+
+bool BecomeForGood(const Account& account) {
+    return !account.viaSudo || TakeOn(account, account.uid, account.gid);
 }

@@ -50,3 +50,8 @@ class ActingAs {
     gid_t rootGid_ = 0;
     std::vector<gid_t> rootGroups_;
 };
+
+// As ActingAs, but for the rest of the run, with no way back to root: for --listen, which
+// opens the device its command line names and reads what that sends. True when done, or
+// when there is nothing to take on (not under sudo); false leaves the ids in doubt.
+bool BecomeForGood(const Account& account);

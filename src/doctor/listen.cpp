@@ -1,12 +1,13 @@
 #include "doctor/listen.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <map>
+#include <deque>
 
 #include "clock/packet.h"
 #include "doctor/listen_line.h"
@@ -14,15 +15,6 @@
 #include "system/wall_clock.h"
 
 namespace {
-
-// The C runtime's timegm, under its name on each system.
-std::time_t UtcInstant(std::tm& fields) {
-#ifdef _WIN32
-    return _mkgmtime(&fields);
-#else
-    return ::timegm(&fields);
-#endif
-}
 
 volatile std::sig_atomic_t stopAsked = 0;
 
@@ -63,7 +55,6 @@ double WallSeconds() {
     WallTime now = WallClockNow();
     return static_cast<double>(now.seconds) + static_cast<double>(now.nanoseconds) / 1e9;
 }
-
 std::string Printable(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
@@ -90,9 +81,11 @@ std::string ClockText(double instant) {
 }
 
 std::string EventLine(const PacketStream::Event& event) {
-    std::string line = ClockText(event.arrival) + "  " + Printable(event.bytes) + "  ";
+    std::size_t length = std::max(event.length, event.bytes.size());
+    std::string line = ClockText(event.arrival) + "  " + Printable(event.bytes) +
+                       (length > event.bytes.size() ? "...  " : "  ");
     if (!event.isPacket) {
-        return line + "not a packet (" + std::to_string(event.bytes.size()) + " bytes)";
+        return line + "not a packet (" + std::to_string(length) + " bytes)";
     }
     if (!event.error.empty()) {
         return line + "malformed: " + event.error;
@@ -104,92 +97,40 @@ std::string EventLine(const PacketStream::Event& event) {
            (event.latenessMs > kLatestFirstByteMs ? ", late" : "");
 }
 
+bool IsFine(const PacketStream::Event& event) {
+    return event.isPacket && event.error.empty() &&
+           event.reference.find("neither") == std::string::npos && event.namedSecond % 2 == 0 &&
+           event.latenessMs <= kLatestFirstByteMs;
+}
+
 }  // namespace
-
-PacketStream::Event PacketStream::Judge(const std::string& packet, double arrival) const {
-    Event event;
-    event.arrival = arrival;
-    event.bytes = packet;
-    event.isPacket = true;
-    ParsedPacket parsed = ParseClockPacket(packet);
-    if (!parsed.value) {
-        event.error = parsed.error;
-        return event;
-    }
-    std::tm asUtc = CalendarFields(*parsed.value);
-    std::tm asLocal = CalendarFields(*parsed.value);
-    double utc = static_cast<double>(UtcInstant(asUtc));
-    double local = static_cast<double>(std::mktime(&asLocal));
-    bool isLocal = std::fabs(arrival - local) <= std::fabs(arrival - utc);
-    event.reference = isLocal ? "local" : "UTC";
-    double named = isLocal ? local : utc;
-    event.namedSecond = static_cast<long>(named);
-    event.latenessMs = (arrival - named) * 1000.0;
-    if (std::fabs(event.latenessMs) > 30'000) {
-        event.reference = "neither local nor UTC";
-    }
-    return event;
-}
-
-std::vector<PacketStream::Event> PacketStream::Feed(std::string_view bytes, double arrival) {
-    std::vector<Event> events;
-    for (char c : bytes) {
-        // A "*" starts a packet: what came before it is shown as it is (stray bytes, or a
-        // packet cut short), and so is a run of bytes without a "*" once it is packet-long.
-        bool strayRunIsLong =
-            !pending_.empty() && pending_.front() != '*' && pending_.size() == kPacketLength;
-        if (!pending_.empty() && (c == '*' || strayRunIsLong)) {
-            events.push_back({pendingSince_, pending_, false, {}, {}, 0, 0});
-            pending_.clear();
-        }
-        if (pending_.empty()) {
-            pendingSince_ = arrival;
-        }
-        pending_ += c;
-        if (pending_.front() == '*' && pending_.size() == kPacketLength) {
-            events.push_back(Judge(pending_, pendingSince_));
-            pending_.clear();
-        }
-    }
-    return events;
-}
-
-std::vector<PacketStream::Event> PacketStream::Finish() {
-    std::vector<Event> events;
-    if (!pending_.empty()) {
-        events.push_back({pendingSince_, pending_, false, {}, {}, 0, 0});
-        pending_.clear();
-    }
-    return events;
-}
 
 bool ListenSummary::Healthy() const {
     return packets > 0 && malformed == 0 && missed == 0 && doubled == 0 && oddSeconds == 0 &&
            late == 0 && neither == 0;
 }
 
-ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double started,
-                        double ended) {
-    ListenSummary summary;
-    std::vector<double> lateness;
-    std::map<long, int> seen;
-    for (const auto& event : events) {
-        if (!event.isPacket) {
-            ++summary.notPackets;
-        } else if (!event.error.empty()) {
-            ++summary.malformed;
-        } else {
-            ++summary.packets;
-            if (event.reference != "local" && event.reference != "UTC") {
-                ++summary.neither;  // it names no second of this listening: no lateness either
-                continue;
-            }
-            lateness.push_back(event.latenessMs);
-            summary.late += event.latenessMs > kLatestFirstByteMs;
-            summary.oddSeconds += event.namedSecond % 2 != 0;
-            summary.doubled += ++seen[event.namedSecond] > 1;
+void ListenTally::Count(const PacketStream::Event& event) {
+    if (!event.isPacket) {
+        ++counts_.notPackets;
+    } else if (!event.error.empty()) {
+        ++counts_.malformed;
+    } else {
+        ++counts_.packets;
+        if (event.reference != "local" && event.reference != "UTC") {
+            ++counts_.neither;  // it names no second of this listening: no lateness either
+            return;
         }
+        counts_.late += event.latenessMs > kLatestFirstByteMs;
+        counts_.oddSeconds += event.namedSecond % 2 != 0;
+        counts_.doubled += !firstLatenessMs_.emplace(event.namedSecond, event.latenessMs).second;
+        counts_.largestMs =
+            std::max(counts_.largestMs.value_or(event.latenessMs), event.latenessMs);
     }
+}
+
+ListenSummary ListenTally::Summary(double started, double ended) const {
+    ListenSummary summary = counts_;
     double listened = ended - started;
     summary.perMinute = listened > 0 ? summary.packets * 60.0 / listened : 0;
     // Only the seconds the PC clock passed while listening: a packet naming a far-off date
@@ -197,62 +138,73 @@ ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double s
     long first = static_cast<long>(std::ceil(started));
     first += first % 2 != 0;
     for (long second = first; second + kLatestFirstByteMs / 1000 <= ended; second += 2) {
-        summary.missed += seen.find(second) == seen.end();
+        summary.missed += firstLatenessMs_.find(second) == firstLatenessMs_.end();
     }
-    if (!lateness.empty()) {
+    if (!firstLatenessMs_.empty()) {
+        std::vector<double> lateness;
+        for (const auto& [second, ms] : firstLatenessMs_) {
+            lateness.push_back(ms);
+        }
         std::sort(lateness.begin(), lateness.end());
         std::size_t middle = lateness.size() / 2;
         summary.medianMs =
             lateness.size() % 2 ? lateness[middle] : (lateness[middle - 1] + lateness[middle]) / 2;
-        summary.largestMs = lateness.back();
     }
     return summary;
 }
 
-int Listen(const std::string& device, double seconds, bool json) {
-    StopOnSignals stopOnSignals;  // before the line is set raw: no moment it could stay so
-    std::string error;
-    std::unique_ptr<ListenLine> line = ListenLine::Open(device, error);
-    if (!line) {
-        std::fprintf(stderr, "beamclock-doctor: cannot listen on %s: %s\n", device.c_str(),
-                     error.c_str());
-        return 2;
+ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double started,
+                        double ended) {
+    ListenTally tally;
+    for (const auto& event : events) {
+        tally.Count(event);
     }
-    if (!json) {
-        std::printf("Listening on %s at 9600 8N1 for %g s\n", device.c_str(), seconds);
-        std::fflush(stdout);
-    }
-    PacketStream stream;
-    std::vector<PacketStream::Event> events;
-    auto keep = [&](std::vector<PacketStream::Event> more) {
-        for (auto& event : more) {
+    return tally.Summary(started, ended);
+}
+
+namespace {
+
+// What listening keeps of what it heard: the counts, and for --json the last events.
+struct Heard {
+    bool json = false;
+    ListenTally tally;
+    std::deque<PacketStream::Event> last;
+    std::size_t leftOut = 0;
+
+    void Take(std::vector<PacketStream::Event> events) {
+        for (auto& event : events) {
+            tally.Count(event);
             if (!json) {
                 std::printf("%s\n", EventLine(event).c_str());
                 std::fflush(stdout);
+                continue;
             }
-            events.push_back(std::move(event));
+            last.push_back(std::move(event));
+            if (last.size() > kListedEvents) {
+                last.pop_front();
+                ++leftOut;
+            }
         }
-    };
-    double started = WallSeconds();
-    double until = started + seconds;
-    for (double now = started; now < until && !stopAsked; now = WallSeconds()) {
-        int waitMs = static_cast<int>(std::ceil((until - now) * 1000));
-        std::string bytes = line->Read(std::min(waitMs, 1000));
+    }
+};
+
+// Reads until the time is up or a signal asks to stop. The time is the steady clock's, so
+// neither a flood of bytes nor a step of the PC clock moves the end.
+void ListenFor(double seconds, ListenLine& line, PacketStream& stream, Heard& heard) {
+    using Steady = std::chrono::steady_clock;
+    Steady::time_point until = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                                   std::chrono::duration<double>(seconds));
+    for (Steady::time_point now = Steady::now(); now < until && !stopAsked; now = Steady::now()) {
+        auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+        std::string bytes = line.Read(static_cast<int>(std::min<decltype(waitMs)>(waitMs, 1000)));
         double arrival = WallSeconds();  // as close to the wake-up as it can be taken
         if (!bytes.empty()) {
-            keep(stream.Feed(bytes, arrival));
+            heard.Take(stream.Feed(bytes, arrival));
         }
     }
-    double ended = WallSeconds();
-    char stopped[64];
-    std::snprintf(stopped, sizeof stopped, "Stopped after %.1f s", ended - started);
-    if (stopAsked && !json) {
-        std::printf("%s\n", stopped);
-    }
-    keep(stream.Finish());
-    line.reset();
+}
 
-    ListenSummary summary = Summarise(events, started, ended);
+std::string Figures(const ListenSummary& summary) {
     char figures[400];
     std::snprintf(figures, sizeof figures,
                   "%d packets (%.1f a minute), %d even seconds missed, %d sent twice, "
@@ -262,32 +214,74 @@ int Listen(const std::string& device, double seconds, bool json) {
                   summary.packets, summary.perMinute, summary.missed, summary.doubled,
                   summary.malformed, summary.oddSeconds, summary.late, kLatestFirstByteMs,
                   summary.neither, summary.notPackets);
-    std::string lateness = "no lateness measured";
-    if (summary.medianMs) {
-        char text[96];
-        std::snprintf(text, sizeof text,
-                      "first byte after its second: median %.1f ms, largest %.1f ms",
-                      *summary.medianMs, *summary.largestMs);
-        lateness = text;
+    return figures;
+}
+
+std::string Lateness(const ListenSummary& summary) {
+    if (!summary.medianMs) {
+        return "no lateness measured";
     }
-    bool healthy = summary.Healthy();
+    char text[96];
+    std::snprintf(text, sizeof text, "first byte after its second: median %.1f ms, largest %.1f ms",
+                  *summary.medianMs, *summary.largestMs);
+    return text;
+}
+
+void PrintJson(const Heard& heard, const ListenSummary& summary, const std::string& stopped) {
+    Report report;
+    if (heard.leftOut > 0) {
+        report.Add("listen", "earlier events", Level::Note,
+                   std::to_string(heard.leftOut) + " not listed: only the last " +
+                       std::to_string(kListedEvents) + " are kept");
+    }
+    for (const auto& event : heard.last) {
+        report.Add("listen", ClockText(event.arrival), IsFine(event) ? Level::Ok : Level::Problem,
+                   EventLine(event));
+    }
+    report.Add("listen", "summary", summary.Healthy() ? Level::Ok : Level::Problem,
+               Figures(summary));
+    report.Add("listen", "lateness", Level::Ok, Lateness(summary));
+    if (stopAsked) {
+        report.Add("listen", "stopped", Level::Note, stopped);
+    }
+    std::fputs(report.AsJson().c_str(), stdout);
+}
+
+}  // namespace
+
+int Listen(const std::string& device, double seconds, bool json) {
+    StopOnSignals stopOnSignals;  // before the line is set raw: no moment it could stay so
+    std::string error;
+    std::unique_ptr<ListenLine> line = ListenLine::Open(device, error);
+    std::string shownDevice = TerminalText(device);  // a [Ports] value, maybe
+    if (!line) {
+        std::fprintf(stderr, "beamclock-doctor: cannot listen on %s: %s\n", shownDevice.c_str(),
+                     error.c_str());
+        return 2;
+    }
+    if (!json) {
+        std::printf("Listening on %s at 9600 8N1 for %g s\n", shownDevice.c_str(), seconds);
+        std::fflush(stdout);
+    }
+    PacketStream stream;
+    Heard heard;
+    heard.json = json;
+    double started = WallSeconds();
+    ListenFor(seconds, *line, stream, heard);
+    double ended = WallSeconds();
+    char stopped[64];
+    std::snprintf(stopped, sizeof stopped, "Stopped after %.1f s", ended - started);
+    if (stopAsked && !json) {
+        std::printf("%s\n", stopped);
+    }
+    heard.Take(stream.Finish());
+    line.reset();
+
+    ListenSummary summary = heard.tally.Summary(started, ended);
     if (json) {
-        Report report;
-        for (const auto& event : events) {
-            bool fine = event.isPacket && event.error.empty() &&
-                        event.reference.find("neither") == std::string::npos &&
-                        event.namedSecond % 2 == 0 && event.latenessMs <= kLatestFirstByteMs;
-            report.Add("listen", ClockText(event.arrival), fine ? Level::Ok : Level::Problem,
-                       EventLine(event));
-        }
-        report.Add("listen", "summary", healthy ? Level::Ok : Level::Problem, figures);
-        report.Add("listen", "lateness", Level::Ok, lateness);
-        if (stopAsked) {
-            report.Add("listen", "stopped", Level::Note, stopped);
-        }
-        std::fputs(report.AsJson().c_str(), stdout);
+        PrintJson(heard, summary, stopped);
     } else {
-        std::printf("\n%s\n%s\n", figures, lateness.c_str());
+        std::printf("\n%s\n%s\n", Figures(summary).c_str(), Lateness(summary).c_str());
     }
-    return healthy ? 0 : 1;
+    return summary.Healthy() ? 0 : 1;
 }

@@ -1,39 +1,12 @@
 #pragma once
 
+#include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-// Makes sense of what arrives on a line the emitter listens to: packets, when their first
-// byte came, and anything that is not a packet.
-class PacketStream {
-  public:
-    struct Event {
-        double arrival = 0;     // wall-clock seconds of the first byte
-        std::string bytes;      // the packet, or the bytes that are not one
-        bool isPacket = false;  // 35 bytes from "*"
-        std::string error;      // why a packet is malformed; empty when it is fine
-        std::string reference;  // "local" or "UTC": which reading of it matches the PC clock
-        double latenessMs = 0;  // first byte after the start of the second it names
-        long namedSecond = 0;   // seconds since 1970 of the second it names
-    };
-
-    // Bytes as they arrived at one moment; returns what they completed.
-    std::vector<Event> Feed(std::string_view bytes, double arrival);
-    // What is left at the end, shown rather than dropped.
-    std::vector<Event> Finish();
-
-  private:
-    Event Judge(const std::string& packet, double arrival) const;
-
-    std::string pending_;
-    double pendingSince_ = 0;
-};
-
-// A packet's first byte may come this long after the second it names and still set the clock
-// on time.
-inline constexpr double kLatestFirstByteMs = 100;
+#include "doctor/packet_stream.h"
 
 struct ListenSummary {
     int packets = 0;  // well formed
@@ -52,13 +25,29 @@ struct ListenSummary {
     bool Healthy() const;
 };
 
-// started and ended are the PC clock's seconds when listening began and ended: the even
-// seconds between them, less the last kLatestFirstByteMs, are the ones a packet was due for.
+// The summary's counts, taken as the events come, so that what a long or flooded listening
+// keeps is counts: one lateness for each second a packet named, never the events themselves.
+class ListenTally {
+  public:
+    void Count(const PacketStream::Event& event);
+    // started and ended are the PC clock's seconds when listening began and ended: the even
+    // seconds between them, less the last kLatestFirstByteMs, are the ones a packet was due
+    // for. The median lateness is of each second's first packet, the largest of all.
+    ListenSummary Summary(double started, double ended) const;
+
+  private:
+    ListenSummary counts_;
+    std::map<long, double> firstLatenessMs_;  // by the second named
+};
+
 ListenSummary Summarise(const std::vector<PacketStream::Event>& events, double started,
                         double ended);
 
+// The events --json lists: the last ones heard.
+inline constexpr std::size_t kListedEvents = 100;
+
 // Opens the device at 9600 8N1, drops what waited in its input buffer, never writes to it,
-// and reports for the given time; then puts the line settings back as they were.
-// Returns the exit status: 0 when the stream was healthy, 1 otherwise, 2 when the device
-// cannot be opened.
+// and reports for the given time, which holds however much arrives; then puts the line
+// settings back as they were. Returns the exit status: 0 when the stream was healthy, 1
+// otherwise, 2 when the device cannot be opened.
 int Listen(const std::string& device, double seconds, bool json);

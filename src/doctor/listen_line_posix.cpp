@@ -40,7 +40,7 @@ class PosixLine : public ListenLine {
         if (::poll(&ready, 1, timeoutMs) <= 0) {
             return {};
         }
-        char buffer[256];
+        char buffer[4096];  // a line that floods is drained in big bites
         ssize_t got = ::read(fd_, buffer, sizeof buffer);
         if (got < 0 && errno != EAGAIN && errno != EINTR) {
             ::usleep(100'000);  // a hung-up line: wait for it to come back, do not spin

@@ -60,6 +60,10 @@ int main(int argc, char* argv[]) {
         }
     }
     if (!listenDevice.empty()) {
+        if (std::string why; !ListenAsTheUser(why)) {
+            std::fprintf(stderr, "beamclock-doctor: %s\n", why.c_str());
+            return 2;
+        }
         if (std::optional<int> number = ComNumber(listenDevice); number && *number <= kLastPort) {
             // "COM5" as the program would open it, [Ports] included.
             listenDevice =

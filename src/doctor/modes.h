@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 
 #include "doctor/report.h"
 
@@ -22,3 +23,9 @@ void UseUtf8Console();
 
 // Runs the mode's checks into the report; false when this system has no such mode.
 bool Examine(Mode mode, const std::filesystem::path& programDirectory, Report& report);
+
+// --listen acts for the same user as the report: under sudo, for the rest of the run, with the
+// ids and groups of the user who ran it, so that it opens and sets raw only a device they
+// could open, and COMn is what their settings make of it. False, with why, when those ids
+// could not be taken on: then nothing is opened at all.
+bool ListenAsTheUser(std::string& why);

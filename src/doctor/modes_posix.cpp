@@ -21,8 +21,8 @@ const char* const kUsage =
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
     "makes of it, COM1 to COM16 and why each can or cannot be opened, the PC clock and its\n"
     "time zone, a running Beamclock, and the last lines it logged. Run with sudo, it reports\n"
-    "for the user who ran sudo. Exit status 0 when Beamclock can send as configured, 1 when\n"
-    "something stops it, 2 for bad usage.\n"
+    "for the user who ran sudo, and listens with their rights. Exit status 0 when Beamclock\n"
+    "can send as configured, 1 when something stops it, 2 for bad usage.\n"
     "\n"
     "  --dir PROGRAM_DIR  the folder of the beamclock to look at, whose Skyfix.ini the settings\n"
     "                     rule starts from (default: this program's own folder)\n"
@@ -140,4 +140,13 @@ bool Examine(Mode mode, const fs::path& programDirectory, Report& report) {
         check(look);
     }
     return true;
+}
+
+bool ListenAsTheUser(std::string& why) {
+    Account account = ReportedAccount();
+    if (BecomeForGood(account)) {
+        return true;
+    }
+    why = "could not take on the ids of " + account.name + ", who ran sudo: not listening as root";
+    return false;
 }

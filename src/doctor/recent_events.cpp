@@ -2,8 +2,9 @@
 
 #include <deque>
 #include <filesystem>
-#include <fstream>
+#include <sstream>
 
+#include "doctor/file_tail.h"
 #include "log/log_file.h"
 
 namespace fs = std::filesystem;
@@ -21,6 +22,9 @@ constexpr const char* kNoLogFolder = "no log: neither XDG_STATE_HOME nor HOME is
 std::vector<std::string> LastLines(std::istream& in, std::size_t count) {
     std::deque<std::string> last;
     for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();  // a CRLF line end is no part of what was logged
+        }
         last.push_back(line);
         if (last.size() > count) {
             last.pop_front();
@@ -35,15 +39,26 @@ std::string TheLastLines(std::size_t count) {
 
 void AddDesktopEvents(Report& report) {
     fs::path log = LogFilePath();
-    std::ifstream in(log);
-    if (log.empty() || !in) {
-        report.Add(kRecentEventsSection, "log", Level::Note,
-                   log.empty() ? kNoLogFolder
-                               : log.string() +
-                                     " is not there (nothing logged on this account "
-                                     "yet) or cannot be read");
+    if (log.empty()) {
+        report.Add(kRecentEventsSection, "log", Level::Note, kNoLogFolder);
         return;
     }
+    FileTail tail = ReadFileTail(log, kLogTailBytes);
+    if (tail.outcome == FileTail::Outcome::NotAFile) {
+        report.Add(kRecentEventsSection, "log", Level::Note,
+                   log.string() + " is not a log: it is " + tail.what);
+        return;
+    }
+    if (tail.outcome == FileTail::Outcome::CannotOpen) {
+        report.Add(
+            kRecentEventsSection, "log", Level::Note,
+            log.string() + " is not there (nothing logged on this account yet) or cannot be read");
+        return;
+    }
+    // Read from the middle of the file, the first line is a piece of one.
+    std::size_t firstLine = tail.cut ? tail.bytes.find('\n') : std::string::npos;
+    std::istringstream in(firstLine == std::string::npos ? tail.bytes
+                                                         : tail.bytes.substr(firstLine + 1));
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
     report.Add(kRecentEventsSection, "log", Level::Ok,
                lines.empty() ? log.string() + " is empty"

@@ -38,6 +38,13 @@ std::size_t Utf8Length(const std::string& text, std::size_t at) {
     return overlong || outOfRange ? 0 : length;
 }
 
+// U+0080 to U+009F: well-formed UTF-8, yet a terminal may take U+009B for the start of an
+// escape code, as it takes ESC [.
+bool IsC1Control(const std::string& text, std::size_t at) {
+    return static_cast<unsigned char>(text[at]) == 0xc2 && at + 1 < text.size() &&
+           static_cast<unsigned char>(text[at + 1]) < 0xa0;
+}
+
 }  // namespace
 
 void Report::Add(std::string section, std::string subject, Level level, std::string text) {
@@ -59,21 +66,43 @@ std::string Report::AsText() const {
     for (const Finding& finding : findings_) {
         if (finding.section != section) {
             section = finding.section;
-            out += (out.empty() ? "" : "\n") + section + "\n";
+            out += (out.empty() ? "" : "\n") + TerminalText(section) + "\n";
         }
         char label[16];
         std::snprintf(label, sizeof label, "%-8s", LevelName(finding.level));
-        out += "  " + std::string(label) + finding.subject + ": " + finding.text + "\n";
+        out += "  " + std::string(label) + TerminalText(finding.subject) + ": " +
+               TerminalText(finding.text) + "\n";
     }
     if (!events_.empty()) {
         out += "\n";
         for (const std::string& line : events_) {
-            out += "    " + line + "\n";
+            out += "    " + TerminalText(line) + "\n";
         }
     }
     out += HasProblem()
                ? "\nBeamclock cannot set the clock as configured: see the problems above.\n"
                : "\nBeamclock can set the clock as configured.\n";
+    return out;
+}
+
+std::string TerminalText(const std::string& text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[at]);
+        std::size_t length = c >= 0x80 && !IsC1Control(text, at) ? Utf8Length(text, at) : 0;
+        if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else if (length > 0) {
+            out.append(text, at, length);
+            at += length;
+            continue;
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        }
+        ++at;
+    }
     return out;
 }
 
@@ -87,6 +116,13 @@ std::string JsonString(const std::string& text) {
             out += "\\n";
         } else if (c >= 0x20 && c < 0x7f) {
             out += static_cast<char>(c);
+        } else if (IsC1Control(text, at)) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x",
+                          static_cast<unsigned char>(text[at + 1]));
+            out += escaped;
+            at += 2;
+            continue;
         } else if (std::size_t length = c >= 0x80 ? Utf8Length(text, at) : 0) {
             out.append(text, at, length);  // a path like /srv/Übersicht stays as it reads
             at += length;

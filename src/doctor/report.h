@@ -23,7 +23,7 @@ class Report {
     const std::vector<Finding>& findings() const { return findings_; }
     const std::vector<std::string>& events() const { return events_; }
 
-    // For people: a heading a section, a line a finding.
+    // For people: a heading a section, a line a finding, every text as TerminalText shows it.
     std::string AsText() const;
     // For scripts: {"version": ..., "ok": ..., "findings": [{section, subject, level, text}],
     // "recent_events": [line, ...]}.
@@ -33,5 +33,10 @@ class Report {
     std::vector<Finding> findings_;
     std::vector<std::string> events_;
 };
+
+// text as a terminal may be given it: control characters (C0, DEL, C1) and bytes that are no
+// UTF-8 as \xNN, so that a value the doctor read (a COMPORT, a process name, a log line) can
+// neither move the cursor nor clear the screen. UTF-8 stays as it reads.
+std::string TerminalText(const std::string& text);
 
 std::string JsonString(const std::string& text);

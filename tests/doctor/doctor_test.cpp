@@ -6,6 +6,8 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "clock/time_reference.h"
 #include "doctor/account.h"
 #include "doctor/advice.h"
@@ -281,6 +283,36 @@ TEST(DoctorReport, JsonCarriesTheSameFindingsAsUtf8) {
               "\"\\u00dc \\u00c3 \\u00c0\\u00af \\u00ed\\u00a0\\u0080 \\u007f\\u0009\"");
 }
 
+// Values the doctor read and did not write: escape codes in them reach the terminal as text.
+TEST(DoctorReport, TheTextShowsControlCharactersEscaped) {
+    Report report;
+    report.Add("settings", "COMPORT", Level::Problem,
+               "\"\x1b[2J\x1b]0;owned\x07+COM3\" names no port");
+    report.Add("running",
+               "beamclock\x9b"
+               "2J",
+               Level::Note,
+               "runs from /srv/\xc3\x9c"
+               "bersicht\tand \xc2\x9b"
+               "1m");
+    report.SetEvents({"2026-12-08 01:00:00 sent\r\x1b[1A\x7f"});
+    std::string text = report.AsText();
+    EXPECT_NE(text.find("COMPORT: \"\\x1b[2J\\x1b]0;owned\\x07+COM3\" names no port\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("beamclock\\x9b2J: runs from /srv/\xc3\x9c"
+                        "bersicht\\x09and \\xc2\\x9b1m\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("    2026-12-08 01:00:00 sent\\x0d\\x1b[1A\\x7f\n"), std::string::npos)
+        << text;
+    for (unsigned char c : text) {
+        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c != 0x7f && c != 0x9b)) << int(c);
+    }
+    // JSON, which passes UTF-8 as it is, escapes the C1 controls too.
+    EXPECT_NE(report.AsJson().find("bersicht\\u0009and \\u009b1m"), std::string::npos);
+}
+
 TEST(DoctorAdvice, AGroupIsAdvisedOnlyWhereJoiningItOpensTheDeviceAndGivesNoMore) {
     UserFacts ann{"ann", 1000, {1000}, {1000}, true};
     struct Case {
@@ -495,6 +527,38 @@ TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {
     EXPECT_EQ(report.events().back().substr(20), "line 12");
     EXPECT_NE(report.AsJson().find("\"recent_events\": [\n  \"2026-12-08 01:00:03 line 3\","),
               std::string::npos);
+
+    // A log grown long is read from its last 64 KiB, from the first whole line in them.
+    log.clear();
+    for (int i = 1; i <= 3000; ++i) {
+        log += "2026-12-08 01:00:00 line " + std::to_string(i) + " of a long log\r\n";
+    }
+    ASSERT_GT(log.size(), kLogTailBytes);
+    WriteFile(state / "beamclock/beamclock.log", log);
+    Report longLog;
+    AddDesktopEvents(longLog);
+    ASSERT_EQ(longLog.events().size(), 10u);
+    EXPECT_EQ(longLog.events().front(), "2026-12-08 01:00:00 line 2991 of a long log");
+    EXPECT_EQ(longLog.events().back(), "2026-12-08 01:00:00 line 3000 of a long log");
+
+    // Not a file at all: a fifo nobody writes, a link to a device that never ends, a
+    // directory. One line says so, and nothing is read.
+    std::filesystem::path logPath = state / "beamclock/beamclock.log";
+    std::vector<std::pair<std::function<void()>, std::string>> notLogs = {
+        {[&] { ASSERT_EQ(::mkfifo(logPath.c_str(), 0600), 0); }, "a fifo"},
+        {[&] { std::filesystem::create_symlink("/dev/zero", logPath); }, "a device"},
+        {[&] { std::filesystem::create_directory(logPath); }, "a directory"},
+    };
+    for (const auto& [make, kind] : notLogs) {
+        std::filesystem::remove_all(logPath);
+        make();
+        Report notLog;
+        AddDesktopEvents(notLog);
+        ASSERT_EQ(notLog.findings().size(), 1u) << kind;
+        EXPECT_EQ(notLog.findings()[0].text, logPath.string() + " is not a log: it is " + kind);
+        EXPECT_EQ(notLog.findings()[0].level, Level::Note);
+        EXPECT_TRUE(notLog.events().empty()) << kind;
+    }
 
     EXPECT_TRUE(MakeSenseOfJournal("-- No entries --\n", 0, true).lines.empty());
     JournalReading shut = MakeSenseOfJournal("-- No entries --\n", 0, false);

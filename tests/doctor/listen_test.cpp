@@ -1,11 +1,14 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -168,4 +171,99 @@ TEST(DoctorListen, ASignalEndsItAsItsTimeWould) {
         EXPECT_EQ(std::signal(signal, previous), SIG_IGN) << signal;
     }
     ::close(other);
+}
+
+// A wrong device, or the right one at another speed, floods the line: what it sends is one
+// run a second, a "*" in it included, and a packet or a pause ends the run; a malformed packet
+// on a quiet line, or after a few stray bytes, is still told as malformed.
+TEST(DoctorListen, BytesThatAreNotPacketsMakeARunASecond) {
+    ScopedTimeZone utc("UTC0");
+    const double start = static_cast<double>(UtcInstant(2026, 12, 6, 19, 5, 0)) + 0.3;
+    std::string junk;
+    for (int i = 0; i < 4096; ++i) {
+        junk += static_cast<char>(i % 256);  // "*" and ESC among them
+    }
+    PacketStream stream;
+    std::vector<PacketStream::Event> events;
+    auto feed = [&](const std::string& bytes, double at) {
+        for (auto& event : stream.Feed(bytes, at)) {
+            events.push_back(event);
+        }
+    };
+    for (int i = 0; i < 250; ++i) {  // 2.5 s of it
+        feed(junk, start + i * 0.01);
+    }
+    ASSERT_EQ(events.size(), 2u);
+    feed("*020519061220260000000001000000000#", start + 2.505);
+    feed("\r\n*04051906122026000000000100000000X#", start + 4.001);  // malformed
+    feed("*06051906122026000000000100000000X#", start + 6.001);      // malformed again
+    feed("\x1b[2J", start + 7.0);
+    for (auto& event : stream.Finish()) {
+        events.push_back(event);
+    }
+
+    ASSERT_EQ(events.size(), 8u);
+    std::size_t flooded = 0;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(events[i].isPacket) << i;
+        EXPECT_EQ(events[i].bytes.size(), PacketStream::kShownBytes) << i;
+        EXPECT_NEAR(events[i].arrival, start + i, 0.015) << i;
+        flooded += events[i].length;
+    }
+    EXPECT_EQ(flooded, 250u * junk.size());
+    EXPECT_TRUE(events[3].isPacket && events[3].error.empty());
+    EXPECT_EQ(events[4].bytes, "\r\n");
+    EXPECT_NE(events[5].error, "");
+    EXPECT_NE(events[6].error, "");
+    EXPECT_EQ(events[7].bytes, "\x1b[2J");
+
+    ListenSummary summary = Summarise(events, start, start + 7.5);
+    EXPECT_EQ(summary.packets, 1);
+    EXPECT_EQ(summary.malformed, 2);
+    EXPECT_EQ(summary.notPackets, 5);
+}
+
+// A device that repeats packets as fast as it can: --json lists the last of them, says how
+// many it left out, and counts them all.
+TEST(DoctorListen, AFloodOfPacketsListsOnlyTheLastOnes) {
+    PtyPair line;
+    std::atomic<bool> done{false};
+    std::thread flood([&] {
+        std::string packets;
+        for (int i = 0; i < 100; ++i) {
+            packets += "*000000010120000000000001000000000#";
+        }
+        for (std::size_t at = 0; !done; at %= packets.size()) {
+            ssize_t wrote = ::write(line.master(), packets.data() + at, packets.size() - at);
+            if (wrote > 0) {
+                at += static_cast<std::size_t>(wrote);  // never a packet torn
+            } else {
+                pollfd room{line.master(), POLLOUT, 0};
+                ::poll(&room, 1, 10);
+            }
+        }
+    });
+    testing::internal::CaptureStdout();
+    int status = Listen(line.device(), 0.5, true);
+    std::string out = testing::internal::GetCapturedStdout();
+    done = true;
+    flood.join();
+
+    EXPECT_EQ(status, 1);
+    std::size_t listed = 0;  // the events, the note of those left out, the summary, the lateness
+    for (std::size_t at = out.find("{\"section\": \"listen\""); at != std::string::npos;
+         at = out.find("{\"section\": \"listen\"", at + 1)) {
+        ++listed;
+    }
+    EXPECT_EQ(listed, kListedEvents + 3) << out.substr(0, 2000);
+    std::smatch leftOut;
+    ASSERT_TRUE(std::regex_search(out, leftOut, std::regex(R"re("text": "(\d+) not listed)re")))
+        << out.substr(0, 2000);
+    // The open and the end may each cut a packet in two: a run of bytes that is not one.
+    std::smatch counted;
+    ASSERT_TRUE(std::regex_search(
+        out, counted, std::regex(R"((\d+) packets \(.*, (\d+) runs of bytes that are not)")));
+    EXPECT_EQ(std::stoul(leftOut[1]) + kListedEvents,
+              std::stoul(counted[1]) + std::stoul(counted[2]));
+    EXPECT_LE(std::stoul(counted[2]), 2u);
 }

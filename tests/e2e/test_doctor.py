@@ -3,11 +3,16 @@ arguments, and listening to the real program on a pseudo-terminal pair."""
 
 import json
 import os
+import pwd
 import re
+import select
 import shutil
 import signal
+import stat
 import subprocess
 import tempfile
+import termios
+import threading
 import time
 import unittest
 
@@ -16,9 +21,66 @@ from session import Program, SerialLine, offscreen_env, settings_for, wait_until
 DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-dev/bin/beamclock-doctor")
 
 
-def doctor(*args, timeout=10):
-    result = subprocess.run([DOCTOR, *args], capture_output=True, text=True, timeout=timeout)
+def doctor(*args, timeout=10, env=None):
+    result = subprocess.run([DOCTOR, *args], capture_output=True, text=True, timeout=timeout,
+                            env=env)
     return result.returncode, result.stdout, result.stderr
+
+
+def measured_doctor(*args, timeout):
+    """(exit status, output, seconds taken, largest resident size in MB) of one run."""
+    with tempfile.TemporaryFile() as out:
+        started = time.monotonic()
+        process = subprocess.Popen([DOCTOR, *args], stdout=out, stderr=subprocess.STDOUT)
+        while True:
+            pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.monotonic() - started > timeout:
+                process.kill()
+                _, status, usage = os.wait4(process.pid, 0)
+                break
+            time.sleep(0.02)
+        took = time.monotonic() - started
+        process.returncode = os.waitstatus_to_exitcode(status)
+        out.seek(0)
+        return (process.returncode, out.read().decode("latin-1"), took,
+                usage.ru_maxrss / 1024)
+
+
+def lines_that_hold_still(report):
+    """The text report's lines, less the time zone's, which names the second of its run, and
+    the running section's, which copies of Beamclock that other tests start may change."""
+    kept, section = [], None
+    for line in report.splitlines():
+        if line and not line.startswith(" "):
+            section = line
+        if section != "running" and "time zone" not in line:
+            kept.append(line)
+    return kept
+
+
+class Flood:
+    """Bytes that are no packets, written into a line as fast as it takes them."""
+
+    def __init__(self, master):
+        self.master, self.written, self.stop = master, 0, threading.Event()
+        os.set_blocking(master, False)
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+
+    def run(self):
+        junk = bytes(range(256)) * 16  # "*" and escape codes among them
+        while not self.stop.is_set():
+            if select.select([], [self.master], [], 0.05)[1]:
+                try:
+                    self.written += os.write(self.master, junk)
+                except BlockingIOError:
+                    pass
+
+    def end(self):
+        self.stop.set()
+        self.thread.join(timeout=5)
 
 
 class Checks(unittest.TestCase):
@@ -34,12 +96,34 @@ class Checks(unittest.TestCase):
     def test_a_healthy_setup_exits_zero_and_marks_the_chosen_port(self):
         program = self.program(settings_for(self.line.device))
         before = program.settings()
-        status, out, _ = doctor("--dir", program.directory)
+        state = tempfile.mkdtemp(prefix="beamclock-state-")
+        self.addCleanup(shutil.rmtree, state, True)
+        env = dict(os.environ, XDG_STATE_HOME=state)
+        status, out, _ = doctor("--dir", program.directory, env=env)
         self.assertEqual(status, 0, out)
         self.assertIn(f"COM3 (chosen): {self.line.device}: available", out)
         self.assertIn("the start opens COM3", out)
         self.assertIn("Beamclock can set the clock as configured.", out)
         self.assertEqual(program.settings(), before)  # never written
+
+        # A log that is a fifo nobody writes, or a link to a device without end, changes
+        # nothing but the log's own line, and the doctor ends as soon.
+        log = os.path.join(state, "beamclock", "beamclock.log")
+        os.makedirs(os.path.dirname(log))
+        for make, kind in ((os.mkfifo, "a fifo"), (lambda path: os.symlink("/dev/zero", path),
+                                                   "a device")):
+            with self.subTest(kind):
+                if os.path.lexists(log):
+                    os.unlink(log)
+                make(log)
+                started = time.monotonic()
+                status, odd, _ = doctor("--dir", program.directory, env=env)
+                self.assertLess(time.monotonic() - started, 5)
+                self.assertEqual(status, 0, odd)
+                lines, odd_lines = lines_that_hold_still(out), lines_that_hold_still(odd)
+                self.assertEqual(len(odd_lines), len(lines), odd)
+                changed = [new for old, new in zip(lines, odd_lines) if old != new]
+                self.assertEqual(changed, [f"  note    log: {log} is not a log: it is {kind}"])
 
     def test_a_running_beamclock_holding_the_port_is_no_problem(self):
         program = self.program(settings_for(self.line.device))
@@ -59,12 +143,15 @@ class Checks(unittest.TestCase):
                                      "/nonexistent/emitter: no such device ([Ports] maps"),
             "a text that names no port": ("[SerialSync]\nCOMPORT=+com3\n",
                                           "did you mean \"+COM3\"?"),
+            "escape codes in the saved port": ("[SerialSync]\nCOMPORT=\x1b[2J\x1b]0;owned\x07\n",
+                                               "\\x1b[2J\\x1b]0;owned\\x07"),
         }
         for name, (settings, expected) in cases.items():
             with self.subTest(name):
                 status, out, _ = doctor("--dir", self.program(settings).directory)
                 self.assertEqual(status, 1, out)
                 self.assertIn(expected, out)
+                self.assertNotIn("\x1b", out)
 
     def test_json_gives_the_same_findings(self):
         program = self.program("[SerialSync]\nCOMPORT=None\n")
@@ -135,6 +222,54 @@ class Listening(unittest.TestCase):
         self.assertIn("local time, first byte", out)
         program.signal(signal.SIGTERM)
         self.assertEqual(program.wait(), 0)
+
+    def test_a_flooding_line_ends_in_time_and_keeps_little(self):
+        line = SerialLine()
+        self.addCleanup(line.close)
+        flood = Flood(line.master)
+        self.addCleanup(flood.end)
+        for mode in ([], ["--json"]):
+            with self.subTest(mode):
+                written = flood.written
+                status, out, took, megabytes = measured_doctor(
+                    "--listen", line.device, "--seconds", "5", *mode, timeout=30)
+                self.assertGreater(flood.written - written, 1_000_000)  # it did flood
+                self.assertEqual(status, 1, out[-2000:])
+                self.assertLess(took, 8)
+                self.assertLess(megabytes, 64)
+                summary = (json.loads(out)["findings"][-2]["text"] if mode else
+                           out.splitlines()[-2])
+                self.assertRegex(summary, r"^0 packets .* [1-9]\d* runs of bytes that are not "
+                                          r"packets$")
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root, as sudo gives it")
+    def test_under_sudo_it_opens_only_what_the_user_may(self):
+        line = SerialLine()
+        self.addCleanup(line.close)
+        cooked = termios.tcgetattr(line.slave)
+        cooked[3] |= termios.ICANON | termios.ECHO
+        cooked[4] = cooked[5] = termios.B1200
+        termios.tcsetattr(line.slave, termios.TCSANOW, cooked)
+        cooked = termios.tcgetattr(line.slave)  # as the terminal took it
+        user = pwd.getpwnam("nobody")
+        env = dict(os.environ, SUDO_USER="nobody", SUDO_UID=str(user.pw_uid),
+                   SUDO_GID=str(user.pw_gid))
+        # Root's terminal, as another user's login would have it: owner only, or with the
+        # group tty writing to it.
+        for mode in (0o600, 0o620):
+            with self.subTest(oct(mode)):
+                os.chmod(line.device, mode)
+                status, out, err = doctor("--listen", line.device, "--seconds", "1", env=env)
+                self.assertEqual(status, 2, out)
+                self.assertIn(f"cannot listen on {line.device}: Permission denied", err)
+                self.assertEqual(stat.S_IMODE(os.stat(line.device).st_mode), mode)
+                self.assertEqual(termios.tcgetattr(line.slave), cooked)
+        # The user's own: listened to, and put back as it was.
+        os.chown(line.device, user.pw_uid, -1)
+        status, out, _ = doctor("--listen", line.device, "--seconds", "1", env=env)
+        self.assertEqual(status, 1, out)
+        self.assertIn("0 packets", out)
+        self.assertEqual(termios.tcgetattr(line.slave), cooked)
 
     def test_nothing_arriving_exits_one(self):
         line = SerialLine()
