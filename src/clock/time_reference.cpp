@@ -70,6 +70,7 @@ void TimeReference::SetValue(int index, bool value) {
 void TimeReference::Click() {
     utcMode_ = selected_[kUtc];
     if (!savesChoice) {
+        unsavedLocal_ = selected_[kLocal];
         return;
     }
     Save("TimeUTC", selected_[kUtc]);
@@ -83,12 +84,18 @@ void TimeReference::Save(const char* key, bool value) const {
 }
 
 void TimeReference::Restore() {
+    unsavedLocal_.reset();
     if (auto utc =
             TextToBoolean(ReadIniValue("SerialSync", "TimeUTC", kTimeUtcDefault, settingsFile_))) {
         SetValue(kUtc, *utc);
     }
-    if (auto local = TextToBoolean(
-            ReadIniValue("SerialSync", "TimeLocal", kTimeLocalDefault, settingsFile_))) {
-        SetValue(kLocal, *local);
+    // The first key's click writes TimeLocal before it is read; where nothing is saved, the read
+    // must still see what that click would have written, or a file that says TIMEUTC=True alone
+    // would end in local time.
+    std::string local =
+        unsavedLocal_ ? BooleanText(*unsavedLocal_)
+                      : ReadIniValue("SerialSync", "TimeLocal", kTimeLocalDefault, settingsFile_);
+    if (auto value = TextToBoolean(local)) {
+        SetValue(kLocal, *value);
     }
 }

@@ -43,6 +43,7 @@ class TimeReference {
 
   private:
     void Click();
+    std::optional<bool> unsavedLocal_;  // TimeLocal as a click would have written it, unsaved
     // Each key that could not be written is said by its own name.
     void Save(const char* key, bool value) const;
 

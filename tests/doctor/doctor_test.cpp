@@ -227,8 +227,8 @@ TEST(DoctorSettings, WhatTheProgramMakesOfHandEditedFiles) {
 }
 
 // The doctor says what the program's own restore makes of a file: the first [Ports] key counts
-// even when empty, and the service, which saves nothing, goes on from a true TimeUTC to
-// TimeLocal's default, where the window's saved click has already made it False.
+// even when empty, and a true TimeUTC alone means UTC for the service, which saves nothing, as
+// for the window, whose saved click makes TimeLocal False.
 TEST(DoctorSettings, TheProgramsOwnRulesDecideForTheWindowAndTheService) {
     TempDir dir;
     std::filesystem::path file = dir / "Skyfix.ini";
@@ -245,8 +245,8 @@ TEST(DoctorSettings, TheProgramsOwnRulesDecideForTheWindowAndTheService) {
     EXPECT_EQ(verdict.port, port.commPort);
     EXPECT_EQ(verdict.ChosenDevice(), PortNames::FromSettings(file).DeviceFor(1));
     EXPECT_EQ(verdict.ChosenDevice(), DefaultDeviceForPort(1));
-    EXPECT_EQ(utcMode, false);
-    EXPECT_NE(Texts(service, "settings").find("time: local time is sent"), std::string::npos)
+    EXPECT_EQ(utcMode, true);
+    EXPECT_NE(Texts(service, "settings").find("time: UTC is sent"), std::string::npos)
         << Texts(service, "settings");
 
     Report window;
