@@ -15,18 +15,35 @@ ClockSetter::ClockSetter(const PcClock& clock, SerialPort& device,
 }
 
 const std::string& ClockSetter::Load() {
-    ContinueOnError([this] { portText_ = RestoreSavedPort(port_, settingsFile_); });
-    ContinueOnError([this] { OpenRestoredPort(portText_, port_); });
+    RestoreAndOpen();
     ContinueOnError([this] { timeReference_.Restore(); });
     return portText_;
 }
 
+void ClockSetter::RestoreAndOpen() {
+    ContinueOnError([this] { portText_ = RestoreSavedPort(port_, settingsFile_); });
+    ContinueOnError([this] { OpenRestoredPort(portText_, port_); });
+    openedDevice_ = port_.Device();
+}
+
 void ClockSetter::Reload() {
-    // Closing ends the old choice; the restore makes the file's choice the new one.
-    port_.Close();
-    Load();
-    Log().PortChosen(portText_);
-    Log().TimeChosen(utc());
+    // Only what the file changed is redone: a port closed and opened again for nothing could
+    // miss an even second, and lines for every reload would bury the one that matters.
+    bool portChanged = RestoredListText(SavedPortChoice(settingsFile_)) != portText_ ||
+                       port_.Device() != openedDevice_;
+    bool wasUtc = utc();
+    if (portChanged) {
+        port_.Close();  // ends the old choice; the restore makes the file's the new one
+        RestoreAndOpen();
+        Log().PortChosen(portText_);
+    }
+    ContinueOnError([this] { timeReference_.Restore(); });
+    if (utc() != wasUtc) {
+        Log().TimeChosen(utc());
+    }
+    if (!portChanged && utc() == wasUtc) {
+        Log().Message(Priority::Notice, "settings read again: no change");
+    }
     SayIfUnreadable();
 }
 

@@ -60,7 +60,10 @@ class ClockSetter {
     const std::string& portText() const { return portText_; }
 
   private:
+    void RestoreAndOpen();
+
     std::filesystem::path settingsFile_;
+    std::string openedDevice_;  // the device the last restore opened, to tell a new mapping
     KeptPort port_;
     TransmissionTick tick_;
     TimeReference timeReference_;

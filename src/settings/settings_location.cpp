@@ -210,7 +210,7 @@ std::string Describe(SettingsLocation::Why why) {
             return "the system-wide defaults, read only; there is no home folder for a per-user "
                    "file";
         case SettingsLocation::Why::AsGiven:
-            return "the file named on the command line, as it is";
+            return "the service's settings file, read as it is";
     }
     return {};
 }

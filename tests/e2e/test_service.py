@@ -52,6 +52,8 @@ class Service(unittest.TestCase):
         time.sleep(2.5)
         line = self.emitter.plug()
         self.assertTrue(line.packets(4.5), "nothing after the device came back")
+        process.send_signal(signal.SIGHUP)  # nothing changed: the open port is kept
+        self.assertEqual(len(line.packets(4.1)), 2, "a reload without a change cost a packet")
 
         # Mid even second, just after a packet: the next even second is the new port's.
         written = self.write_settings(
@@ -67,6 +69,10 @@ class Service(unittest.TestCase):
 
         process.send_signal(signal.SIGTERM)
         self.assertEqual(process.wait(timeout=10), 0)
+        output = process.stdout.read()
+        self.assertIn("settings read again: no change", output)
+        self.assertEqual(output.count("port chosen"), 1, output)
+        self.assertIn("the service's settings file", output)
         self.assertEqual(other.packets(2.5), [])
         with open(self.settings, "rb") as file:
             self.assertEqual(file.read(), written)
