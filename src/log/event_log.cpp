@@ -53,7 +53,12 @@ void EventLog::Started(std::string_view version, const std::filesystem::path& se
 }
 
 void EventLog::PortOpened(int port, std::string_view device) {
-    if (portState_ == PortState::Gone && port == port_) {
+    if (portState_ == PortState::Gone && port == port_ && reason_.rfind(kHeldByAnother, 0) == 0) {
+        // Whoever held it may have sent every packet, another copy of ours for one: none is
+        // counted as lost.
+        Say(Priority::Notice, PortName(port) + " opened" + InBrackets(device) + " after " +
+                                  Span(now_() - goneAt_) + " held by another program");
+    } else if (portState_ == PortState::Gone && port == port_) {
         std::int64_t now = now_();
         std::int64_t unsent = EvenSecondsBetween(goneAt_, now);
         Say(Priority::Notice, PortName(port) + " back" + InBrackets(device) + " after " +

@@ -12,6 +12,8 @@
 // The words for a device that is not there: what a vanished device stays until it is back, so
 // a port that keeps failing for this reason is "still missing".
 inline constexpr const char kNoSuchDevice[] = "no such device";
+// The start of the words for a device another program holds.
+inline constexpr const char kHeldByAnother[] = "held by another program";
 
 // Why a port that was open is open no more.
 enum class PortLoss { Vanished, HungUp, WriteFailed };

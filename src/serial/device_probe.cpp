@@ -13,7 +13,7 @@ std::string StateReason(const DeviceProbe& probe) {
         case DeviceState::PermissionDenied:
             return "permission denied";
         case DeviceState::HeldByAnother:
-            return "held by another program" + (probe.how.empty() ? "" : ", " + probe.how);
+            return kHeldByAnother + (probe.how.empty() ? "" : ", " + probe.how);
         case DeviceState::NotATerminal:
             return "not a serial device";
         case DeviceState::OtherError:

@@ -145,6 +145,13 @@ TEST_F(EventLogTest, ANewReasonIsSaidOnceAndAChoiceStartsAfresh) {
                   "4 COM5 lost: the line was hung up",
                   "4 COM5 still cannot be opened: no such device",
               }));
+    // Held by another program (another beamclockd, say) until now: no second is called unsent.
+    lines_.clear();
+    log_.PortClosed(5);
+    log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason({DeviceState::HeldByAnother, "flock", {}}));
+    Pass(6000);
+    log_.PortOpened(5, "/dev/ttyUSB0");
+    EXPECT_EQ(lines_.back(), "5 COM5 opened (/dev/ttyUSB0) after 6.000 s held by another program");
 }
 
 TEST_F(EventLogTest, ChoicesAndTheEndAreSaidWhenTheyChangeSomething) {
