@@ -99,8 +99,8 @@ class Box(unittest.TestCase):
         guest.run("date -s '+30 seconds' >/dev/null && sleep 4 && date -s '-30 seconds' >/dev/null"
                   " && sleep 4")
         journal = self.journal()
-        self.assertIn("clock set by +3", journal)
-        self.assertIn("clock set by -3", journal)
+        self.assertIn("clock was set forward by 3", journal)
+        self.assertIn("clock was set back by 3", journal)
         self.assertNotIn("not sent", journal)
 
         # The sandbox as the README describes it, from inside the running service.
