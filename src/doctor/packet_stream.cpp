@@ -58,7 +58,7 @@ void PacketStream::AddToRun(std::vector<Event>& events) {
     }
     junkBytes_ = (paused ? 0 : junkBytes_) + pending_.size();
     if (!run_) {
-        run_.emplace();
+        run_ = Event{};
         run_->arrival = pendingSince_;
     }
     run_->bytes.append(pending_, 0, std::min(pending_.size(), kShownBytes - run_->bytes.size()));
