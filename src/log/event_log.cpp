@@ -69,6 +69,7 @@ void EventLog::PortOpened(int port, std::string_view device) {
     }
     port_ = port;
     portState_ = PortState::Open;
+    device_ = device;
 }
 
 void EventLog::OpenFailed(int port, std::string_view device, std::string_view why) {
@@ -90,7 +91,8 @@ void EventLog::OpenFailed(int port, std::string_view device, std::string_view wh
     } else {
         return;
     }
-    reason_ = reason;
+    reason_ = lossWords_ = reason;
+    device_ = device;
     lastSaidAt_ = now;
 }
 
@@ -103,6 +105,8 @@ void EventLog::PortLost(int port, std::string_view device, PortLoss why) {
     portState_ = PortState::Gone;
     // A device that vanished is missing until it is back: that needs no second line.
     reason_ = why == PortLoss::Vanished ? kNoSuchDevice : "";
+    lossWords_ = why == PortLoss::Vanished ? kNoSuchDevice : words;
+    device_ = device;
     goneAt_ = lastSaidAt_ = now_();
 }
 
@@ -122,6 +126,21 @@ void EventLog::ClockSet(std::int64_t stepMilliseconds) {
     Say(Priority::Notice, std::string("the clock was set ") +
                               (stepMilliseconds < 0 ? "back" : "forward") + " by " +
                               Span(stepMilliseconds));
+}
+
+std::string EventLog::SendingState() const {
+    if (portState_ == PortState::Open) {
+        return std::string("sending ") + (utc_.value_or(false) ? "UTC" : "local") + " time to " +
+               PortName(port_) + InBrackets(device_);
+    }
+    if (portState_ == PortState::Gone) {
+        char since[16];
+        std::tm fields = LocalFields(goneAt_ / 1000);
+        std::strftime(since, sizeof since, "%H:%M:%S", &fields);
+        return PortName(port_) + InBrackets(device_) + ": " + lossWords_ + " since " + since +
+               ", not sending";
+    }
+    return "no port chosen";
 }
 
 void EventLog::PortChosen(std::string_view entry) {

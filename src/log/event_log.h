@@ -53,6 +53,15 @@ class EventLog {
     // Anything else worth a line: Qt's own messages, the missing display.
     void Message(Priority priority, std::string_view text);
 
+    // Whether the clock is being set, in the log's words, for a status or a tip:
+    // "sending local time to COM5 (/dev/ttyUSB0)", "COM5 (/dev/ttyUSB0): no such device since
+    // 14:02:03, not sending", "no port chosen".
+    std::string SendingState() const;
+    // Not sending because of a fault, so the user should be told.
+    bool Failing() const { return portState_ == PortState::Gone; }
+    // When the port was lost or first failed to open, in wall-clock milliseconds.
+    std::int64_t failingSince() const { return goneAt_; }
+
     static std::int64_t SystemMilliseconds();
 
   private:
@@ -64,7 +73,9 @@ class EventLog {
     Output output_;
     int port_ = 0;
     PortState portState_ = PortState::Unknown;
-    std::string reason_;  // the last reason said for a port that is gone
+    std::string reason_;     // the last reason said for a port that is gone
+    std::string lossWords_;  // what the state says of it
+    std::string device_;
     std::int64_t goneAt_ = 0;
     std::int64_t lastSaidAt_ = 0;
     std::optional<bool> utc_;

@@ -109,9 +109,15 @@ class EventLogTest : public ::testing::Test {
 };
 
 TEST_F(EventLogTest, APortGoneForAWeekIsOneLineThenOneAnHourThenOneWhenBack) {
+    ScopedTimeZone zone("UTC");
+    EXPECT_EQ(log_.SendingState(), "no port chosen");
     log_.PortOpened(5, "/dev/ttyUSB0");
+    EXPECT_EQ(log_.SendingState(), "sending local time to COM5 (/dev/ttyUSB0)");
     Pass(3500);
     log_.PortLost(5, "/dev/ttyUSB0", PortLoss::Vanished);
+    EXPECT_EQ(log_.SendingState(),
+              "COM5 (/dev/ttyUSB0): no such device since 00:00:03, not sending");
+    EXPECT_TRUE(log_.Failing());
     for (int retry = 0; retry < 1800 * 3 + 10; ++retry) {  // every two seconds for 3 h
         Pass(2000);
         log_.OpenFailed(5, "/dev/ttyUSB0", ProbeReason(Missing()));
@@ -125,6 +131,7 @@ TEST_F(EventLogTest, APortGoneForAWeekIsOneLineThenOneAnHourThenOneWhenBack) {
     EXPECT_EQ(lines_[4], "4 COM5 still missing, for 3 h");
     // Lost at 3.5 s, back 3 h 20.1 s later: the even seconds from 4 s on were not sent.
     EXPECT_EQ(lines_[5], "5 COM5 back (/dev/ttyUSB0) after 3 h; 5410 even seconds not sent");
+    EXPECT_FALSE(log_.Failing());
 }
 
 TEST_F(EventLogTest, ANewReasonIsSaidOnceAndAChoiceStartsAfresh) {
@@ -145,6 +152,7 @@ TEST_F(EventLogTest, ANewReasonIsSaidOnceAndAChoiceStartsAfresh) {
                   "4 COM5 lost: the line was hung up",
                   "4 COM5 still cannot be opened: no such device",
               }));
+    EXPECT_EQ(log_.SendingState().rfind("COM5: no such device since ", 0), 0u);
     // Held by another program (another beamclockd, say) until now: no second is called unsent.
     lines_.clear();
     log_.PortClosed(5);
