@@ -41,6 +41,9 @@ class ClockSetter {
 
     // The work of every 100 ms mark.
     void Tick() { tick_.TransmitTick(); }
+    // A mark whose work is held back (the service waiting for a time it can vouch for): no
+    // packet, and the wait is no lateness once the ticks go on.
+    void Withhold() { tick_.ClockWasSet(); }
 
     // The wall clock was set by stepMilliseconds, either way: said as a clock set, and the
     // tick is told that the gap since it last ran is no lateness.

@@ -9,10 +9,6 @@
 #include "doctor/clock_facts.h"
 #include "system/wall_clock.h"
 
-#ifdef __linux__
-#include <sys/timex.h>
-#endif
-
 long UtcOffsetAt(std::int64_t instant) {
     return LocalFields(instant).tm_gmtoff;
 }
@@ -39,20 +35,16 @@ std::string ZoneName() {
     return line.empty() ? "UTC (no zone is set)" : line;
 }
 
-void CheckSynchronisation([[maybe_unused]] Report& report) {
-#ifdef __linux__
-    timex state{};
-    int result = ::adjtimex(&state);  // modes 0: only reads
-    if (result < 0) {
+void CheckSynchronisation(Report& report) {
+    ClockSync sync = ReadClockSync();
+    if (!sync.known) {
         report.Add("clock", "synchronised", Level::Note, "the system does not say");
         return;
     }
-    bool unsynchronised = result == TIME_ERROR || (state.status & STA_UNSYNC) != 0;
     char errors[96];
     std::snprintf(errors, sizeof errors, "estimated error %.3f ms, maximum error %.3f ms",
-                  static_cast<double>(state.esterror) / 1000.0,
-                  static_cast<double>(state.maxerror) / 1000.0);
-    if (unsynchronised) {
+                  sync.estimatedErrorMs, sync.maximumErrorMs);
+    if (!sync.synchronised) {
         report.Add("clock", "synchronised", Level::Note,
                    std::string("no: the system clock is not synchronised to a time source, so "
                                "the wall clock is set to whatever this computer shows (") +
@@ -60,5 +52,4 @@ void CheckSynchronisation([[maybe_unused]] Report& report) {
     } else {
         report.Add("clock", "synchronised", Level::Ok, std::string("yes (") + errors + ")");
     }
-#endif
 }

@@ -8,12 +8,15 @@
 
 #include "clock/clock_setter.h"
 #include "clock/pc_clock.h"
+#include "clock/sync_wait.h"
 #include "log/event_log.h"
 #include "qtcore/mark_timer.h"
 #include "qtcore/process.h"
 #include "qtcore/system_requests.h"
+#include "serial/kept_port.h"
 #include "serial/port_names.h"
 #include "serial/system_serial_port.h"
+#include "service/systemd_notify.h"
 #include "settings/settings_location.h"
 #include "version.h"
 
@@ -62,18 +65,32 @@ int main(int argc, char* argv[]) {
     ClockSetter setter(clock, *MSComm1, settings);
     setter.timeReference().savesChoice = false;
 
+    SyncWait syncWait;
+    syncWait.ReadSetting(settings);
+    SystemdNotify systemd;
+
     MarkTimer SendUDP;
-    SendUDP.OnTimeout([&setter] { setter.Tick(); });
+    SendUDP.OnTimeout([&setter, &syncWait, &systemd] {
+        if (syncWait.MaySend()) {
+            setter.Tick();
+        } else {
+            setter.Withhold();
+        }
+        systemd.Status(syncWait.waiting() ? kWaitingForSync : Log().SendingState());
+        systemd.Alive(KeptPort::SteadyClockMilliseconds());
+    });
     SendUDP.OnClockSet([&setter](std::int64_t step) { setter.ClockWasSet(step); });
 
     SystemRequestHandlers handlers;
-    handlers.close = [&setter] {
+    handlers.close = [&setter, &systemd] {
+        systemd.Stopping();
         setter.Stop();
         QCoreApplication::exit(0);
     };
-    handlers.reload = [&setter, &settings] {
+    handlers.reload = [&setter, &settings, &syncWait] {
         Log().Message(Priority::Notice, "SIGHUP: reading " + settings + " again");
         setter.Reload();
+        syncWait.ReadSetting(settings);
     };
     SystemRequests requests(std::move(handlers));
 
@@ -81,6 +98,7 @@ int main(int argc, char* argv[]) {
     SettingsLocation where = LocateSettings(settings);
     Log().Started(kVersion, where.read, Describe(where.why), setter.portText(), setter.utc());
     setter.SayIfUnreadable();
+    systemd.Ready();
     SendUDP.Start();
     return QCoreApplication::exec();
 }

@@ -22,3 +22,14 @@ void FollowZoneChanges();
 // The fields at an instant: in the local zone, and in UTC.
 std::tm LocalFields(std::int64_t unixSeconds);
 std::tm UtcFields(std::int64_t unixSeconds);
+
+// Whether the kernel holds the wall clock synchronised to a time source, as an NTP client
+// leaves it (what timedatectl calls "System clock synchronized"). A box without a clock of its
+// own boots with the time it had at shutdown: until then its time is no one's.
+struct ClockSync {
+    bool known = false;  // the system says; Windows and a forbidden call do not
+    bool synchronised = false;
+    double estimatedErrorMs = 0;
+    double maximumErrorMs = 0;
+};
+ClockSync ReadClockSync();

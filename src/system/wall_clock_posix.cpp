@@ -2,6 +2,10 @@
 
 #include <time.h>
 
+#ifdef __linux__
+#include <sys/timex.h>
+#endif
+
 WallTime WallClockNow() {
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
@@ -24,4 +28,20 @@ std::tm UtcFields(std::int64_t unixSeconds) {
     std::tm fields{};
     ::gmtime_r(&instant, &fields);
     return fields;
+}
+
+ClockSync ReadClockSync() {
+    ClockSync sync;
+#ifdef __linux__
+    timex state{};
+    int result = ::adjtimex(&state);  // modes 0: only reads
+    if (result < 0) {
+        return sync;
+    }
+    sync.known = true;
+    sync.synchronised = result != TIME_ERROR && (state.status & STA_UNSYNC) == 0;
+    sync.estimatedErrorMs = static_cast<double>(state.esterror) / 1000.0;
+    sync.maximumErrorMs = static_cast<double>(state.maxerror) / 1000.0;
+#endif
+    return sync;
 }

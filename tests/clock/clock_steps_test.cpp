@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "clock/clock_setter.h"
+#include "clock/sync_wait.h"
 #include "clock/transmission_tick.h"
 #include "log/event_log.h"
 #include "settings/settings_file.h"
@@ -120,4 +121,33 @@ TEST_F(SetterOnASteppedClock, AStepEitherWayIsSaidAsAClockSetNeverAsSecondsSentL
     EXPECT_EQ(LastSent(), "*480414061220260000000001000000000#");
     EXPECT_EQ(said, (std::vector<std::string>{"the clock was set forward by 30.000 s",
                                               "the clock was set back by 45.000 s"}));
+}
+
+TEST_F(SetterOnASteppedClock, TheServiceSendsOnlyATimeItCanVouchFor) {
+    ClockSync sync{true, false};
+    SyncWait wait([&sync] { return sync; });
+    wait.ReadSetting(settingsFilePath(dir.path()));
+    auto tickFor = [&](int milliseconds) {
+        for (int elapsed = 0; elapsed < milliseconds; elapsed += 100) {
+            wait.MaySend() ? setter.Tick() : setter.Withhold();
+            clock.Advance(100);
+        }
+    };
+    tickFor(20'000);
+    EXPECT_TRUE(port.writes.empty());
+    sync.synchronised = true;
+    tickFor(2'000);  // the next even second, and the wait is no lateness
+    EXPECT_EQ(port.writes.size(), 1u);
+    ASSERT_EQ(said.size(), 2u);
+    EXPECT_EQ(said[0].rfind(kWaitingForSync, 0), 0u);
+    EXPECT_EQ(said[1], "the system clock is synchronised: sending");
+
+    // A box whose clock is right without a time source says so.
+    sync.synchronised = false;
+    WriteFile(settingsFilePath(dir.path()), "[service]\nsendunsynchronised=true\n");
+    wait.ReadSetting(settingsFilePath(dir.path()));
+    tickFor(2'000);
+    EXPECT_EQ(port.writes.size(), 2u);
+    sync.known = false;  // nor does a system that does not say wait
+    EXPECT_TRUE(SyncWait([&sync] { return sync; }).MaySend());
 }

@@ -293,6 +293,10 @@ def ports_section(device, nowhere="/nonexistent/serial", number=3):
     return "[Ports]\n" + "\n".join(lines) + "\n"
 
 
+# The service waits for a synchronised clock, which a test machine need not have.
+SENDS_UNSYNCHRONISED = "[Service]\nSendUnsynchronised=True\n"
+
+
 def settings_for(device, utc=False, port="+COM3"):
     return (f"[SerialSync]\nCOMPORT={port}\nTIMEUTC={utc}\nTIMELOCAL={not utc}\n\n"
             + ports_section(device))

@@ -13,8 +13,9 @@ import tempfile
 import time
 import unittest
 
-from session import (PROGRAM, Emitter, Program, SerialLine, XSession, cpu_seconds,
-                     named_instant, offscreen_env, ports_section, settings_for, wait_until)
+from session import (PROGRAM, SENDS_UNSYNCHRONISED, Emitter, Program, SerialLine, XSession,
+                     cpu_seconds, named_instant, offscreen_env, ports_section, settings_for,
+                     wait_until)
 
 LOCAL_KEYS = ("TIMEUTC=False", "TIMELOCAL=True")
 DOCTOR = os.environ.get("BEAMCLOCK_DOCTOR", "build-dev/bin/beamclock-doctor")
@@ -257,7 +258,7 @@ class ForeignLockFiles(unittest.TestCase):
         os.makedirs(self.folder)
         shutil.copy2(PROGRAM, self.folder)
         with open(os.path.join(self.folder, "Skyfix.ini"), "w") as file:
-            file.write(settings_for(self.emitter.link))
+            file.write(settings_for(self.emitter.link) + SENDS_UNSYNCHRONISED)
         for folder, _, files in os.walk(self.home):
             os.chmod(folder, 0o755)
             for name in [folder] + [os.path.join(folder, file) for file in files]:

@@ -4,11 +4,14 @@ These tests read the wall clock: packets must leave within the first tenth of th
 
 import os
 import signal
+import socket
+import threading
 import subprocess
 import time
 import unittest
 
-from session import ZONE, Emitter, SerialLine, named_instant, ports_section
+from session import (SENDS_UNSYNCHRONISED, ZONE, Emitter, SerialLine, named_instant,
+                     ports_section, wait_until)
 from test_keep_set import wait_for_phase
 
 SERVICE = os.environ.get("BEAMCLOCKD", "build-dev/bin/beamclockd")
@@ -22,8 +25,8 @@ class Service(unittest.TestCase):
 
     def write_settings(self, text):
         with open(self.settings, "wb") as file:
-            file.write(text.encode())
-        return text.encode()
+            file.write((text + SENDS_UNSYNCHRONISED).encode())
+        return (text + SENDS_UNSYNCHRONISED).encode()
 
     def assertOnTheirSeconds(self, packets, utc):
         self.assertTrue(packets, "no packets")
@@ -40,8 +43,19 @@ class Service(unittest.TestCase):
         ports = ports_section(self.emitter.link).replace("COM5=/nonexistent/serial5",
                                                  f"COM5={other.device}")
         written = self.write_settings(f"[SerialSync]\nCOMPORT=+COM3\n\n{ports}")
+        systemd = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)  # as Type=notify listens
+        self.addCleanup(systemd.close)
+        systemd.bind(os.path.join(self.place, "notify"))
+        told = []  # read as it comes, or a full queue would hold the service up
+
+        def listen():
+            while not told or told[-1] != "STOPPING=1":
+                told.append(systemd.recv(4096).decode())
+        threading.Thread(target=listen, daemon=True).start()
         process = subprocess.Popen([SERVICE, "--settings", self.settings],
-                                   env=dict(os.environ, TZ=ZONE), stdout=subprocess.PIPE,
+                                   env=dict(os.environ, TZ=ZONE, WATCHDOG_USEC="1000000",
+                                            NOTIFY_SOCKET=os.path.join(self.place, "notify")),
+                                   stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, text=True)
         self.addCleanup(process.stdout.close)
         self.addCleanup(lambda: process.poll() is None and (process.kill(), process.wait()))
@@ -76,7 +90,14 @@ class Service(unittest.TestCase):
         self.assertEqual(other.packets(2.5), [])
         with open(self.settings, "rb") as file:
             self.assertEqual(file.read(), written)
-        self.assertEqual(sorted(os.listdir(self.place)), ["Skyfix.ini", "emitter"])
+        self.assertEqual(sorted(os.listdir(self.place)), ["Skyfix.ini", "emitter", "notify"])
+        self.assertTrue(wait_until(lambda: told and told[-1] == "STOPPING=1", 5), told[-3:])
+        self.assertEqual(told[0], "READY=1")
+        states = [message[7:] for message in told if message.startswith("STATUS=")]
+        self.assertEqual(states[0], f"sending local time to COM3 ({self.emitter.link})")
+        self.assertRegex(states[1], r"^COM3 \(.*\): no such device since \d\d:\d\d:\d\d, not sending$")
+        self.assertEqual(states[-1], f"sending UTC time to COM5 ({other.device})")
+        self.assertGreater(told.count("WATCHDOG=1"), 20)  # twice a second for 20 s
 
     def test_usage(self):
         for argument in ("--help", "--version"):

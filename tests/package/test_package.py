@@ -159,7 +159,9 @@ class InstalledForAUser(unittest.TestCase):
         self.addCleanup(shutil.rmtree, etc, True)
         os.chmod(etc, 0o755)
         service_file = os.path.join(etc, "Skyfix.ini")
-        administrator = self.admin_file.replace(b"COMPORT=None", b"COMPORT=+COM3")
+        # This machine's clock need not be synchronised, which the service would wait for.
+        administrator = (self.admin_file.replace(b"COMPORT=None", b"COMPORT=+COM3") +
+                         b"[Service]\nSendUnsynchronised=True\n")
         with open(service_file, "wb") as file:
             file.write(administrator)
         env = {"PATH": os.environ["PATH"], "TZ": os.environ["TZ"]}
