@@ -24,6 +24,7 @@ class SyncWait {
     bool MaySend();
 
     bool waiting() const { return waiting_; }
+    bool sendsRegardless() const { return sendRegardless_; }
 
   private:
     Reader read_;

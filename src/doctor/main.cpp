@@ -29,6 +29,7 @@ int main(int argc, char* argv[]) {
     UseUtf8Console();
     bool json = false;
     bool service = false;
+    std::string instance;
     fs::path programDirectory = OwnDirectory();
     std::string listenDevice;
     double seconds = 60;
@@ -45,6 +46,14 @@ int main(int argc, char* argv[]) {
             json = true;
         } else if (arg == "--service") {
             service = true;
+            if (hasValue && argv[i + 1][0] != '-') {
+                instance = argv[++i];
+                if (!ServiceInstance::Valid(instance)) {
+                    return BadUsage(
+                        "--service NAME takes a name of letters, digits, '_', '-' "
+                        "and '.'");
+                }
+            }
         } else if (arg == "--dir" && hasValue) {
             programDirectory = argv[++i];
         } else if (arg == "--listen" && hasValue) {
@@ -73,7 +82,7 @@ int main(int argc, char* argv[]) {
     }
 
     Report report;
-    if (!Examine(service ? Mode::Service : Mode::Desktop, programDirectory, report)) {
+    if (!Examine(service ? Mode::Service : Mode::Desktop, programDirectory, instance, report)) {
         return BadUsage("--service is for Linux's beamclockd.service");
     }
     std::fputs(json ? report.AsJson().c_str() : report.AsText().c_str(), stdout);

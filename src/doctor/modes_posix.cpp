@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 const char* const kUsage =
     "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
-    "       beamclock-doctor --service [--json]\n"
+    "       beamclock-doctor --service [NAME] [--json]\n"
     "       beamclock-doctor --listen COMn|DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
@@ -27,7 +27,8 @@ const char* const kUsage =
     "  --dir PROGRAM_DIR  the folder of the beamclock to look at, whose Skyfix.ini the settings\n"
     "                     rule starts from (default: this program's own folder)\n"
     "  --service          the box as beamclockd.service sees it: /etc/beamclock/Skyfix.ini,\n"
-    "                     the unit, the device for group dialout, who holds it, its journal\n"
+    "                     the unit, the device for group dialout, who holds it, its journal;\n"
+    "                     with NAME, beamclockd@NAME.service and /etc/beamclock/NAME/Skyfix.ini\n"
     "  --json             the same findings as JSON\n"
     "  --listen COMn      open the port (or any DEVICE) at 9600 8N1 and show each packet that\n"
     "                     arrives: the time it names, local or UTC, and how late its first\n"
@@ -41,6 +42,7 @@ namespace {
 // One run of the checks: what they were asked, what was read first, what they hand on.
 struct Look {
     fs::path programDirectory;
+    ServiceInstance instance;
     Report& report;
     ProcessTable processes{};  // read first: under sudo, as root, it sees every lock and process
     Account account = ReportedAccount();
@@ -83,7 +85,7 @@ void Running(Look& look) {
 // A service that runs while this user's Beamclock does not: its journal says more than the
 // user's log.
 void TheServiceUnit(Look& look) {
-    UnitState unit = QueryUnit(SystemRoot(), look.processes);
+    UnitState unit = QueryUnit(SystemRoot(), ServiceInstance{}, look.processes);
     bool serviceRuns = !look.processes.Services().empty();
     if (unit.active && !serviceRuns) {
         look.report.Add("running", kServiceProgram, Level::Note,
@@ -108,12 +110,12 @@ void BackToOwnIds(Look& look) {
 
 void ServiceEvents(Look& look) {
     if (look.serviceEvents) {
-        AddServiceEvents(kServiceUnit, MayReadSystemJournal(), look.report);
+        AddServiceEvents(look.instance.Unit(), MayReadSystemJournal(), look.report);
     }
 }
 
 void TheService(Look& look) {
-    CheckService(SystemRoot(), look.processes, look.report);
+    CheckService(SystemRoot(), look.instance, look.processes, look.report);
     look.serviceEvents = true;
 }
 
@@ -132,10 +134,11 @@ fs::path OwnDirectory() {
 
 void UseUtf8Console() {}  // a terminal takes the bytes as they are
 
-bool Examine(Mode mode, const fs::path& programDirectory, Report& report) {
+bool Examine(Mode mode, const fs::path& programDirectory, const std::string& instance,
+             Report& report) {
     std::span<const Check> checks =
         mode == Mode::Service ? std::span<const Check>(kService) : std::span<const Check>(kDesktop);
-    Look look{programDirectory, report};
+    Look look{programDirectory, {instance}, report};
     for (Check check : checks) {
         check(look);
     }

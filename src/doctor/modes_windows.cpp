@@ -79,7 +79,7 @@ void UseUtf8Console() {
     SetConsoleOutputCP(CP_UTF8);  // the report is UTF-8: names of folders and devices
 }
 
-bool Examine(Mode mode, const fs::path& programDirectory, Report& report) {
+bool Examine(Mode mode, const fs::path& programDirectory, const std::string&, Report& report) {
     if (mode != Mode::Desktop) {
         return false;
     }

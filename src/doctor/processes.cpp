@@ -31,7 +31,8 @@ std::vector<const Process*> ProcessTable::Services() const {
 
 std::string Describe(const Process& process) {
     return process.name + " (pid " + std::to_string(process.pid) + ", user " + process.user +
-           (process.service ? std::string(", ") + kServiceUnit : "") + ")";
+           (process.service ? ", " + (process.unit.empty() ? kServiceUnit : process.unit) : "") +
+           ")";
 }
 
 std::string DescribeHolder(const Process& process) {

@@ -23,7 +23,8 @@ struct Process {
     std::string owner;
     std::string name;      // the command's name
     std::string user;      // the account's name, or its number
-    bool service = false;  // beamclockd, or anything systemd started as its unit
+    bool service = false;  // beamclockd, or anything systemd started as one of its units
+    std::string unit;      // that unit: "beamclockd.service", "beamclockd@hall.service"
     // Where a Beamclock's program lies, when this user may see it: with several installed
     // (a package and a build, the installer's and a zip's) it tells which one runs.
     std::string folder;

@@ -33,10 +33,12 @@ Process Read(pid_t pid, const fs::path& dir) {
     process.user = UserName(uid);
     std::ifstream cgroup(dir / "cgroup");
     for (std::string line; std::getline(cgroup, line);) {
-        process.service =
-            process.service || line.find(std::string("/") + kServiceUnit) != std::string::npos;
+        std::string unit = line.substr(line.rfind('/') + 1);
+        bool ours = unit == kServiceUnit || (unit.rfind("beamclockd@", 0) == 0 && unit.size() > 8 &&
+                                             unit.ends_with(".service"));
+        process.unit = ours ? unit : process.unit;
     }
-    process.service = process.service || process.name == kServiceProgram;
+    process.service = !process.unit.empty() || process.name == kServiceProgram;
     std::error_code error;
     if (process.name == kDesktopProgram) {
         process.folder = fs::read_symlink(dir / "exe", error).parent_path().string();

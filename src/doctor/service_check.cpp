@@ -4,19 +4,24 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
 
+#include "clock/sync_wait.h"
 #include "doctor/advice.h"
 #include "doctor/ports_check.h"
 #include "doctor/run_for_output.h"
 #include "doctor/settings_check.h"
 #include "serial/device_probe.h"
+#include "system/wall_clock.h"
 
 namespace fs = std::filesystem;
 
@@ -34,40 +39,101 @@ bool MayReadAs(const struct stat& info, gid_t group, bool folder) {
     return (info.st_mode & need) != 0;
 }
 
-void CheckUnit(const UnitState& unit, Report& report) {
+void CheckUnit(const UnitState& unit, const std::string& unitName, Report& report) {
     if (!unit.known) {
-        report.Add(kSection, kServiceUnit, Level::Note, "systemd cannot be asked about it");
+        report.Add(kSection, unitName, Level::Note, "systemd cannot be asked about it");
     } else if (!unit.installed) {
-        report.Add(kSection, kServiceUnit, Level::Problem,
+        report.Add(kSection, unitName, Level::Problem,
                    "not installed: the package beamclockd brings it");
     } else {
-        std::string unitName = kServiceUnit;
         if (!unit.active && !unit.enabled) {
-            report.Add(kSection, kServiceUnit, Level::Problem,
+            report.Add(kSection, unitName, Level::Problem,
                        unit.words +
                            "; it does not run and does not start at boot: sudo "
                            "systemctl enable --now " +
                            unitName);
         } else if (!unit.active) {
-            report.Add(kSection, kServiceUnit, Level::Problem,
+            report.Add(kSection, unitName, Level::Problem,
                        unit.words +
                            "; it does not run, so it sets nothing (see its recent "
                            "events): sudo systemctl start " +
                            unitName);
         } else if (!unit.enabled) {
-            report.Add(kSection, kServiceUnit, Level::Note,
+            report.Add(kSection, unitName, Level::Note,
                        unit.words +
                            "; it runs, but does not start at boot: sudo systemctl "
                            "enable " +
                            unitName);
         } else {
-            report.Add(kSection, kServiceUnit, Level::Ok, unit.words);
+            report.Add(kSection, unitName, Level::Ok, unit.words);
         }
     }
 }
 
+// The kind of a character device as the kernel names its driver in /proc/devices ("ttyUSB"),
+// which DeviceAllow=char-KIND names.
+std::string CharDeviceKind(const std::string& device) {
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return "";
+    }
+    std::ifstream devices("/proc/devices");
+    bool characters = false;
+    for (std::string line; std::getline(devices, line);) {
+        unsigned int number = 0;
+        char name[64] = "";
+        if (line == "Character devices:" || line == "Block devices:") {
+            characters = line[0] == 'C';
+        } else if (characters && std::sscanf(line.c_str(), "%u %63s", &number, name) == 2 &&
+                   number == major(info.st_rdev)) {
+            return name;
+        }
+    }
+    return "";
+}
+
+// The group may open the device; so must the unit's sandbox, which opens only the kinds its
+// DeviceAllow= names.
+void CheckDeviceRules(const std::string& device, const UnitState& unit, const std::string& unitName,
+                      Report& report) {
+    std::string kind = CharDeviceKind(device);
+    if (unit.deviceAllow.empty() || kind.empty() ||
+        (" " + unit.deviceAllow + " ").find(" char-" + kind + " ") != std::string::npos) {
+        report.Add(kPortSection, "device", Level::Ok, device + ": the group dialout may open it");
+        return;
+    }
+    report.Add(kPortSection, "device", Level::Problem,
+               device + ": the group dialout may open it, but the service's sandbox does not (" +
+                   unit.deviceAllow + "): a device of the kind " + kind +
+                   " needs DeviceAllow=char-" + kind + " rw, in a drop-in made with sudo " +
+                   "systemctl edit " + unitName);
+}
+
+// What the service does with a clock that is not synchronised, which the clock check found.
+void CheckSyncWait(const fs::path& file, Report& report) {
+    ClockSync sync = ReadClockSync();
+    if (!sync.known || sync.synchronised) {
+        return;
+    }
+    SyncWait wait;
+    wait.ReadSetting(file);
+    if (wait.sendsRegardless()) {
+        report.Add(kSection, "synchronisation", Level::Note,
+                   "the system clock is not synchronised, and the service sends regardless, as "
+                   "SendUnsynchronised=True in [Service] of " +
+                       file.string() + " says: the clock shows whatever this box does");
+    } else {
+        report.Add(kSection, "synchronisation", Level::Problem,
+                   std::string("the service sends nothing until the system clock is "
+                               "synchronised: start a time source (sudo systemctl enable --now "
+                               "systemd-timesyncd, or chrony) or, where this box's clock is right "
+                               "without one, put SendUnsynchronised=True in [Service] of ") +
+                       file.string());
+    }
+}
+
 void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit,
-                 const ProcessTable& processes, Report& report) {
+                 const ServiceInstance& instance, const ProcessTable& processes, Report& report) {
     std::optional<DeviceFacts> facts = DeviceFactsOf(device);
     if (!facts) {
         report.Add(kPortSection, "device", Level::Problem, device + ": no such device");
@@ -76,7 +142,7 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
     // The service's user is made up at its start: never root, never a device's owner, and in
     // the group dialout alone.
     if (MayReadWrite(*facts, static_cast<uid_t>(-1), {dialout})) {
-        report.Add(kPortSection, "device", Level::Ok, device + ": the group dialout may open it");
+        CheckDeviceRules(device, unit, instance.Unit(), report);
     } else {
         report.Add(kPortSection, "device", Level::Problem,
                    device + ": the group dialout may not open it: " + WhoMayOpen(*facts) +
@@ -84,7 +150,9 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                        "rule), for instance to group dialout with mode 0660");
     }
     const Process* holder = processes.FlockHolder(device);
-    if (holder != nullptr && holder->service) {
+    // Another of the box's clocks holding it is as much in the way as any program.
+    if (holder != nullptr && holder->service &&
+        (holder->unit.empty() || holder->unit == instance.Unit())) {
         report.Add(kPortSection, "held", Level::Ok,
                    device + ": held by " + DescribeHolder(*holder));
     } else if (holder != nullptr) {
@@ -126,22 +194,26 @@ UnitState UnitFromSystemctl(const std::string& output) {
     unit.installed = values["LoadState"] == "loaded";
     unit.enabled = values["UnitFileState"] == "enabled";
     unit.active = values["ActiveState"] == "active";
+    unit.deviceAllow = values["DeviceAllow"];
     unit.words = values["LoadState"] + ", " +
                  (values["UnitFileState"].empty() ? "?" : values["UnitFileState"]) + ", " +
                  values["ActiveState"] + " (" + values["SubState"] + ")";
     return unit;
 }
 
-UnitState UnitFromFiles(const fs::path& root, bool serviceProcessRuns) {
+UnitState UnitFromFiles(const fs::path& root, const ServiceInstance& instance,
+                        bool serviceProcessRuns) {
     UnitState unit;
     unit.known = true;
     std::error_code error;
+    // An instance's unit file is the template's.
+    std::string file = instance.name.empty() ? kServiceUnit : "beamclockd@.service";
     for (const char* folder :
          {"etc/systemd/system", "usr/lib/systemd/system", "lib/systemd/system"}) {
-        unit.installed = unit.installed || fs::exists(root / folder / kServiceUnit, error);
+        unit.installed = unit.installed || fs::exists(root / folder / file, error);
     }
     unit.enabled = fs::exists(fs::symlink_status(
-        root / "etc/systemd/system/multi-user.target.wants" / kServiceUnit, error));
+        root / "etc/systemd/system/multi-user.target.wants" / instance.Unit(), error));
     unit.active = serviceProcessRuns;
     unit.words = std::string(unit.installed ? "installed" : "not installed") +
                  (unit.enabled ? ", enabled" : ", disabled") +
@@ -149,16 +221,21 @@ UnitState UnitFromFiles(const fs::path& root, bool serviceProcessRuns) {
     return unit;
 }
 
-UnitState QueryUnit(const fs::path& root, const ProcessTable& processes) {
+UnitState QueryUnit(const fs::path& root, const ServiceInstance& instance,
+                    const ProcessTable& processes) {
     if (root == "/") {
         CommandOutput systemctl = RunForOutput(
-            std::string("systemctl show -p LoadState,UnitFileState,ActiveState,SubState ") +
-            kServiceUnit + " 2>/dev/null");
+            "systemctl show -p LoadState,UnitFileState,ActiveState,SubState,DeviceAllow " +
+            instance.Unit() + " 2>/dev/null");
         if (systemctl.exitStatus == 0 && systemctl.text.find("LoadState=") != std::string::npos) {
             return UnitFromSystemctl(systemctl.text);
         }
     }
-    return UnitFromFiles(root, !processes.Services().empty());
+    bool runs = false;
+    for (const Process* service : processes.Services()) {
+        runs = runs || service->unit.empty() || service->unit == instance.Unit();
+    }
+    return UnitFromFiles(root, instance, runs);
 }
 
 // Root asks the kernel: a child of no account and only the group opens the file, so every
@@ -217,13 +294,14 @@ bool ServiceMayRead(const fs::path& file, gid_t group) {
     return true;
 }
 
-void CheckService(const fs::path& root, const ProcessTable& processes, Report& report) {
-    UnitState unit = QueryUnit(root, processes);
-    CheckUnit(unit, report);
+void CheckService(const fs::path& root, const ServiceInstance& instance,
+                  const ProcessTable& processes, Report& report) {
+    UnitState unit = QueryUnit(root, instance, processes);
+    CheckUnit(unit, instance.Unit(), report);
 
     group* entry = ::getgrnam("dialout");
     gid_t dialout = entry != nullptr ? entry->gr_gid : static_cast<gid_t>(-1);
-    fs::path file = root / "etc/beamclock/Skyfix.ini";
+    fs::path file = root / instance.SettingsFile();
     std::error_code error;
     bool missing = !fs::exists(file, error) && !error;
     // A link loop, a closed folder, a fifo or a folder in its place: the read check says why.
@@ -248,6 +326,7 @@ void CheckService(const fs::path& root, const ProcessTable& processes, Report& r
     }
     SettingsVerdict settings = CheckSettingsFile(file, report);
     if (settings.port) {
-        CheckDevice(settings.ChosenDevice(), dialout, unit, processes, report);
+        CheckDevice(settings.ChosenDevice(), dialout, unit, instance, processes, report);
     }
+    CheckSyncWait(file, report);
 }
