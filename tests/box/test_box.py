@@ -5,6 +5,7 @@ says. One scenario, in the order an administrator meets it."""
 import calendar
 import os
 import re
+import time
 import unittest
 
 from guest import Guest, wait_until
@@ -33,7 +34,8 @@ def settings(port, ports=""):
 
 class Box(unittest.TestCase):
     def setUp(self):
-        self.guest = Guest(IMAGE, ARCH)
+        # Booted with a stale clock, as a box without a clock of its own does.
+        self.guest = Guest(IMAGE, ARCH, rtc="2020-01-01")
         self.addCleanup(self.guest.stop)
 
     def write(self, path, text):
@@ -58,18 +60,35 @@ class Box(unittest.TestCase):
         self.assertLess(max(lags) - min(lags), 0.15, lags)
         return min(lags)
 
+    def status(self, unit="beamclockd.service"):
+        return self.guest.run(f"systemctl show -p StatusText --value {unit}").strip()
+
+    def synchronise(self, to=None):
+        """What an NTP client does: the clock set, then the kernel told it is synchronised."""
+        if to is not None:
+            self.guest.run(f"date -s @{to:.3f} >/dev/null")
+        self.guest.run("adjtimex --status 0 --maxerror 100000 --esterror 1000")
+
     def test_a_box_beside_the_clock(self):
         guest = self.guest
         line0, line1 = guest.lines
-        # The README's commands.
+        # The README's commands, on a box that booted with a stale clock and has no time source.
         guest.run("apt-get install -y -q {} {}".format(guest.put(deb("beamclockd")),
                                                    guest.put(deb("beamclock-doctor"))),
                   timeout=300)
         self.write("/etc/beamclock/Skyfix.ini", settings("COM5"))
         guest.run("systemctl enable --now beamclockd.service")
         line0.drain()
-        self.assertOnTheirSeconds(wait_until(lambda: line0.packets(4.5), 20, step=0))
+        self.assertEqual(line0.packets(15), [], "a stale time was sent")
+        self.assertIn("waiting for the system clock to be synchronised", self.journal())
+        self.assertEqual(self.status(), "waiting for the system clock to be synchronised")
+        self.assertIn("sends nothing until the system clock is synchronised",
+                      guest.run("beamclock-doctor --service; true"))
+        self.synchronise(to=time.time())
+        self.assertTrue(wait_until(lambda: line0.packets(2.5), 6, step=0), "nothing once synced")
+        self.assertOnTheirSeconds(line0.packets(4.5))
         self.assertEqual(guest.run("beamclock-doctor --service >/dev/null; echo $?").strip(), "0")
+        self.assertEqual(self.status(), "sending local time to COM5 (/dev/ttyUSB0)")
 
         # A by-id name for another adapter, read on reload by the same process.
         pid = self.main_pid()
@@ -81,10 +100,12 @@ class Box(unittest.TestCase):
         self.assertEqual(line0.packets(0.1), [], "the old port still had packets")
         self.assertEqual(self.main_pid(), pid)
 
-        # Unplugged and plugged back: said, and sending again within 4 s.
+        # Unplugged and plugged back: said, shown, and sending again within 4 s.
         guest.unplug(1)
         self.assertTrue(wait_until(lambda: guest.run(f"test -e {guest.by_id(1)} || echo gone"), 10),
                         "the link stayed")
+        self.assertTrue(wait_until(lambda: "no such device since" in self.status(), 6),
+                        self.status())
         doctor = guest.run("beamclock-doctor --service; echo status $?")
         self.assertNotIn("status 0", doctor)
         guest.plug(1)
@@ -92,28 +113,49 @@ class Box(unittest.TestCase):
         self.assertTrue(plugged, "the adapter did not come back")
         line1.drain()
         self.assertOnTheirSeconds(wait_until(lambda: line1.packets(2.5), 4, step=0), at_least=1)
-        journal = self.journal()
-        self.assertRegex(journal, r"lost|no such device")
+        self.assertRegex(self.journal(), r"lost|no such device")
 
-        # The clock stepped forward and back: clock sets, never seconds not sent.
-        guest.run("date -s '+30 seconds' >/dev/null && sleep 4 && date -s '-30 seconds' >/dev/null"
-                  " && sleep 4")
+        # The clock stepped forward and back (each step leaves it unsynchronised, as the
+        # kernel sees it, until the time source says otherwise): clock sets, never seconds
+        # not sent.
+        for step in ("+30", "-30"):
+            guest.run(f"date -s '{step} seconds' >/dev/null && sleep 4")
+            self.synchronise()
         journal = self.journal()
         self.assertIn("clock was set forward by 3", journal)
         self.assertIn("clock was set back by 3", journal)
         self.assertNotIn("not sent", journal)
+
+        # A second clock on the same box, beside the first.
+        self.write("/etc/beamclock/hall/Skyfix.ini", settings("COM6", f"COM6={guest.by_id(0)}\n"))
+        guest.run("systemctl enable --now beamclockd@hall.service")
+        self.assertTrue(wait_until(lambda: line0.packets(2.5), 10, step=0), "nothing from hall")
+        self.assertOnTheirSeconds(line0.packets(4.5))
+        self.assertOnTheirSeconds(line1.packets(4.5))
+        self.assertIn("COM6", self.status("beamclockd@hall.service"))
+        self.assertEqual(guest.run("beamclock-doctor --service hall >/dev/null; echo $?").strip(),
+                         "0")
+
+        # A hung service: the watchdog ends it and systemd starts it again.
+        pid = self.main_pid()
+        guest.run(f"kill -STOP {pid}")
+        self.assertTrue(wait_until(lambda: self.main_pid() not in (pid, "0"), 20 + 10),
+                        "not restarted")
+        self.assertIn("watchdog", guest.run("journalctl -q -o cat -u beamclockd.service"))
+        self.assertTrue(wait_until(lambda: line1.packets(2.5), 10, step=0), "nothing after it")
 
         # The sandbox as the README describes it, from inside the running service.
         self.assertSandbox(self.main_pid())
         exposure = guest.run("systemd-analyze security --no-pager beamclockd.service | tail -1")
         self.assertLessEqual(float(re.search(r"([0-9.]+) ", exposure.split(":")[-1]).group(1)), 1.0)
 
-        # Removed, then purged: nothing left but the administrator's file.
+        # Removed, then purged: nothing left but the administrator's files.
         guest.run("apt-get purge -y -q beamclockd beamclock-doctor", timeout=120)
         leftovers = guest.run("find /etc/systemd /var/lib/systemd/deb-systemd-helper-enabled "
                               "/etc/beamclock -name '*beamclock*'; pgrep -a beamclockd; true")
         self.assertEqual(leftovers.split(), ["/etc/beamclock"], leftovers)
-        self.assertIn("Skyfix.ini", guest.run("ls /etc/beamclock"))
+        self.assertEqual(guest.run("find /etc/beamclock -type f | sort").split(),
+                         ["/etc/beamclock/Skyfix.ini", "/etc/beamclock/hall/Skyfix.ini"])
 
     @unittest.skipUnless(OLD_DEB, "no single 1.0.2 package was built for this architecture")
     def test_upgrades_from_the_single_package(self):
@@ -123,6 +165,7 @@ class Box(unittest.TestCase):
                                          (OLD_DEB, deb("beamclockd"), deb("beamclock-doctor"),
                                           deb("beamclock")))
         self.write("/etc/beamclock/Skyfix.ini", settings("COM5"))
+        self.synchronise(to=time.time())
 
         def old_service_sending():
             guest.run(f"apt-get install -y -q {old} && systemctl enable --now beamclock.service",
