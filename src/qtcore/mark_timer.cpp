@@ -1,5 +1,7 @@
 #include "qtcore/mark_timer.h"
 
+#include "clock/tick_schedule.h"
+
 namespace {
 
 // Below this a "set" is the measuring's own noise, or a resume.
@@ -24,6 +26,10 @@ void MarkTimer::ClockWasSet() {
         clockSet_(step);
     }
     Tick();
+}
+
+std::int64_t MarkTimer::NextMarkAfter(std::int64_t now, std::int64_t second) const {
+    return onlyNeeded_ ? NextNeededMark(now, second) : NextMark(now, second / 1000 * kTickPeriodMs);
 }
 
 void MarkTimer::Tick() {

@@ -23,6 +23,9 @@ class MarkTimer : public QObject {
     // Called before the tick when the wall clock was set, with how far it moved (ms).
     void OnClockSet(std::function<void(std::int64_t)> handler) { clockSet_ = std::move(handler); }
 
+    // Only the marks a program without a display needs (NextNeededMark); before Start().
+    void OnlyNeededMarks() { onlyNeeded_ = true; }
+
     // Starts ticking, if it is not already; the first tick comes on the next mark.
     void Start();
     bool isActive() const { return active_; }
@@ -45,6 +48,8 @@ class MarkTimer : public QObject {
 
     // Sleeps to the next mark: the platform's wait, or the fallback timer without one.
     void Arm();
+    // The next mark after now, in any unit: second is one second in it.
+    std::int64_t NextMarkAfter(std::int64_t now, std::int64_t second) const;
     // The wall clock less a clock that only runs on: it moves when the wall clock is set, and
     // by as much.
     static std::int64_t WallMinusSteady();
@@ -53,6 +58,7 @@ class MarkTimer : public QObject {
     std::function<void(std::int64_t)> clockSet_;
     std::int64_t wallMinusSteady_ = 0;  // at the last arming, to tell by how much it was set
     bool active_ = false;
+    bool onlyNeeded_ = false;
     std::unique_ptr<Wait> wait_;  // none: the fallback timer waits the whole milliseconds
     QTimer fallback_;
 };

@@ -57,12 +57,12 @@ std::int64_t MarkTimer::WallMinusSteady() {
 void MarkTimer::Arm() {
     wallMinusSteady_ = WallMinusSteady();
     if (wait_ == nullptr) {
-        fallback_.start(MillisecondsToNextMark(WallClockMilliseconds()));
+        std::int64_t now = WallClockMilliseconds();
+        fallback_.start(static_cast<int>(NextMarkAfter(now, 1000) - now));
         return;
     }
     WallTime now = WallClockNow();
-    constexpr std::int64_t kPeriodNs = std::int64_t{kTickPeriodMs} * 1'000'000;
-    std::int64_t next = NextMark(now.seconds * 1'000'000'000 + now.nanoseconds, kPeriodNs);
+    std::int64_t next = NextMarkAfter(now.seconds * 1'000'000'000 + now.nanoseconds, 1'000'000'000);
     itimerspec when{};
     when.it_value.tv_sec = static_cast<time_t>(next / 1'000'000'000);
     when.it_value.tv_nsec = static_cast<long>(next % 1'000'000'000);

@@ -104,7 +104,8 @@ std::int64_t MarkTimer::WallMinusSteady() {
 void MarkTimer::Arm() {
     wallMinusSteady_ = WallMinusSteady();
     if (wait_ == nullptr) {
-        fallback_.start(MillisecondsToNextMark(WallClockMilliseconds()));
+        std::int64_t now = WallClockMilliseconds();
+        fallback_.start(static_cast<int>(NextMarkAfter(now, 1000) - now));
         return;
     }
     // A relative wait, measured now: the timer is set again at every tick and whenever the
@@ -113,8 +114,7 @@ void MarkTimer::Arm() {
     GetSystemTimePreciseAsFileTime(&now);
     std::int64_t nowTicks =
         static_cast<std::int64_t>((std::uint64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime);
-    constexpr std::int64_t kPeriodTicks = std::int64_t{kTickPeriodMs} * 10'000;  // 100 ns each
     LARGE_INTEGER due{};
-    due.QuadPart = -(NextMark(nowTicks, kPeriodTicks) - nowTicks);
+    due.QuadPart = -(NextMarkAfter(nowTicks, 10'000'000) - nowTicks);  // in 100 ns ticks
     SetWaitableTimer(wait_->timer, &due, 0, OnMark, this, FALSE);
 }

@@ -70,6 +70,7 @@ int main(int argc, char* argv[]) {
     SystemdNotify systemd;
 
     MarkTimer SendUDP;
+    SendUDP.OnlyNeededMarks();  // no display to refresh between the packets
     SendUDP.OnTimeout([&setter, &syncWait, &systemd] {
         if (syncWait.MaySend()) {
             setter.Tick();

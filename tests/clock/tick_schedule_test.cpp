@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "support/time_zone.h"
 
 namespace {
@@ -47,4 +49,15 @@ TEST(NextMark, WorksInNanosecondsToo) {
     EXPECT_EQ(NextMark(second - 1, period), second);
     EXPECT_EQ(NextMark(second, period), second + period);
     EXPECT_EQ(NextMark(second + 99'999'999, period), second + period);
+}
+
+TEST(NextNeededMark, EachSecondsStartAndTheLastTenthOfTheOddOnes) {
+    // kSecond is odd: its start, its last tenth, the even second's start, the next odd one's.
+    std::vector<std::int64_t> marks;
+    for (std::int64_t now = kSecond - 1; marks.size() < 5; now = marks.back()) {
+        marks.push_back(NextNeededMark(now, 1000));
+    }
+    EXPECT_EQ(marks, (std::vector<std::int64_t>{kSecond, kSecond + 900, kSecond + 1000,
+                                                kSecond + 2000, kSecond + 2900}));
+    EXPECT_EQ(NextNeededMark(kSecond * 1'000'000 + 1, 1'000'000'000), (kSecond + 900) * 1'000'000);
 }
