@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -35,11 +36,19 @@ Process Read(pid_t pid, const fs::path& dir) {
     for (std::string line; std::getline(cgroup, line);) {
         process.service =
             process.service || line.find(std::string("/") + kServiceUnit) != std::string::npos;
+        process.oldService = process.oldService ||
+                             line.find(std::string("/") + kOldServiceUnit) != std::string::npos;
     }
     process.service = process.service || process.name == kServiceProgram;
     std::error_code error;
-    if (process.name == kDesktopProgram) {
-        process.folder = fs::read_symlink(dir / "exe", error).parent_path().string();
+    if (process.name == kDesktopProgram || process.name == kServiceProgram) {
+        std::string exe = fs::read_symlink(dir / "exe", error).string();
+        constexpr std::string_view kDeleted = " (deleted)";
+        process.deleted = exe.size() > kDeleted.size() &&
+                          exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0;
+        if (process.name == kDesktopProgram) {
+            process.folder = fs::path(exe).parent_path().string();
+        }
     }
     for (const auto& fd : fs::directory_iterator(dir / "fd", error)) {
         struct stat target {};

@@ -7,10 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "doctor/advice.h"
 #include "doctor/ports_check.h"
@@ -84,7 +86,20 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                        "rule), for instance to group dialout with mode 0660");
     }
     const Process* holder = processes.FlockHolder(device);
-    if (holder != nullptr && holder->service) {
+    DeviceProbe probe = ProbeDevice(device);
+    // 1.0.2 held its port by an exclusive open, not an flock; root may not see whose.
+    std::vector<const Process*> leftRunning = processes.LeftRunning();
+    std::vector<const Process*> open = processes.Holding(device);
+    auto left =
+        std::find_first_of(open.begin(), open.end(), leftRunning.begin(), leftRunning.end());
+    bool leftHolds = left != open.end();
+    if (holder == nullptr && !leftRunning.empty() &&
+        (leftHolds || probe.state == DeviceState::HeldByAnother)) {
+        const Process* likely = leftHolds ? *left : leftRunning.front();
+        report.Add(kPortSection, "held", Level::Problem,
+                   device + (leftHolds ? ": held by " : ": held, it may be, by ") +
+                       Describe(*likely) + ", so the service cannot have it" + HowToEnd(*likely));
+    } else if (holder != nullptr && holder->service) {
         report.Add(kPortSection, "held", Level::Ok,
                    device + ": held by " + DescribeHolder(*holder));
     } else if (holder != nullptr) {
@@ -99,9 +114,9 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                                       "recent events)"
                                     : ""));
     }
-    if (std::string lockFile = ProbeDevice(device).lockFile; !lockFile.empty()) {
+    if (!probe.lockFile.empty()) {
         report.Add(kPortSection, "lock file", Level::Note,
-                   device + ": " + lockFile + "; the service does not go by it");
+                   device + ": " + probe.lockFile + "; the service does not go by it");
     }
 }
 
