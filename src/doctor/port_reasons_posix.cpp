@@ -17,11 +17,19 @@ std::string HeldText(const DeviceProbe& probe, const std::string& device,
     std::string open;
     for (const Process* process : processes.Holding(device)) {
         if (process->pid != ::getpid()) {
-            open += (open.empty() ? "" : ", ") + Describe(*process);
+            open += (open.empty() ? "" : ", ") + Describe(*process) + HowToEnd(*process);
         }
     }
     std::string text = "held by another program (" + probe.how + ")";
-    return open.empty() ? text : text + "; open in " + open;
+    if (!open.empty()) {
+        return text + "; open in " + open;
+    }
+    // Another account's open files are hidden, but a Beamclock an upgrade left running is the
+    // likely holder.
+    for (const Process* process : processes.LeftRunning()) {
+        open += (open.empty() ? "" : ", ") + Describe(*process) + HowToEnd(*process);
+    }
+    return open.empty() ? text : text + "; perhaps by " + open;
 }
 
 }  // namespace

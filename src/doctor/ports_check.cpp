@@ -105,7 +105,7 @@ void CheckRunning(const SettingsVerdict& settings, const Account& account,
     for (const Process* process : processes.Named(kDesktopProgram)) {
         if (!IsMine(*process, account)) {
             report.Add("running", kDesktopProgram, Level::Note,
-                       Describe(*process) + " runs for another user");
+                       Describe(*process) + " runs for another user" + HowToEnd(*process));
             continue;
         }
         mine = true;

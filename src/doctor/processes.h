@@ -12,6 +12,7 @@ struct Account;
 inline constexpr const char* kServiceUnit = "beamclockd.service";
 inline constexpr const char* kServiceProgram = "beamclockd";
 inline constexpr const char* kDesktopProgram = "beamclock";
+inline constexpr const char* kOldServiceUnit = "beamclock.service";
 
 // The processes of the machine as far as this user may see them: who they are and which
 // devices they hold open. Read once from /proc; on Windows from its process list.
@@ -29,6 +30,10 @@ struct Process {
     // (a package and a build, the installer's and a zip's) it tells which one runs.
     std::string folder;
     std::vector<std::pair<dev_t, ino_t>> openFiles;
+    // 1.0.2's service, beamclock.service, which an upgrade that could not stop it left running.
+    bool oldService = false;
+    // A Beamclock whose program file was deleted (removed or upgraded) while it ran.
+    bool deleted = false;
 };
 
 class ProcessTable {
@@ -47,6 +52,8 @@ class ProcessTable {
     // every user may see, and the one Beamclock holds. None on Windows.
     const Process* FlockHolder(const std::string& device) const;
     std::vector<const Process*> Services() const;
+    // The Beamclocks an upgrade left running (HowToEnd says how to end them).
+    std::vector<const Process*> LeftRunning() const;
 
   private:
     std::vector<Process> processes_;
@@ -58,3 +65,5 @@ std::string OwnerOf(const Account& account);
 std::string Describe(const Process& process);  // "beamclock (pid 123, user ann)"
 // "Beamclock (the service)", "Beamclock", or "another program", then Describe.
 std::string DescribeHolder(const Process& process);
+// For a Beamclock left running by an upgrade, how to end it; empty for any other process.
+std::string HowToEnd(const Process& process);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace fs = std::filesystem;
 
@@ -37,11 +38,19 @@ Process Read(pid_t pid, const fs::path& dir) {
         bool ours = unit == kServiceUnit || (unit.rfind("beamclockd@", 0) == 0 && unit.size() > 8 &&
                                              unit.ends_with(".service"));
         process.unit = ours ? unit : process.unit;
+        process.oldService = process.oldService ||
+                             line.find(std::string("/") + kOldServiceUnit) != std::string::npos;
     }
     process.service = !process.unit.empty() || process.name == kServiceProgram;
     std::error_code error;
-    if (process.name == kDesktopProgram) {
-        process.folder = fs::read_symlink(dir / "exe", error).parent_path().string();
+    if (process.name == kDesktopProgram || process.name == kServiceProgram) {
+        std::string exe = fs::read_symlink(dir / "exe", error).string();
+        constexpr std::string_view kDeleted = " (deleted)";
+        process.deleted = exe.size() > kDeleted.size() &&
+                          exe.compare(exe.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0;
+        if (process.name == kDesktopProgram) {
+            process.folder = fs::path(exe).parent_path().string();
+        }
     }
     for (const auto& fd : fs::directory_iterator(dir / "fd", error)) {
         struct stat target {};

@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "clock/sync_wait.h"
 #include "doctor/advice.h"
@@ -150,9 +152,22 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                        "rule), for instance to group dialout with mode 0660");
     }
     const Process* holder = processes.FlockHolder(device);
-    // Another of the box's clocks holding it is as much in the way as any program.
-    if (holder != nullptr && holder->service &&
-        (holder->unit.empty() || holder->unit == instance.Unit())) {
+    DeviceProbe probe = ProbeDevice(device);
+    // 1.0.2 held its port by an exclusive open, not an flock; root may not see whose.
+    std::vector<const Process*> leftRunning = processes.LeftRunning();
+    std::vector<const Process*> open = processes.Holding(device);
+    auto left =
+        std::find_first_of(open.begin(), open.end(), leftRunning.begin(), leftRunning.end());
+    bool leftHolds = left != open.end();
+    if (holder == nullptr && !leftRunning.empty() &&
+        (leftHolds || probe.state == DeviceState::HeldByAnother)) {
+        const Process* likely = leftHolds ? *left : leftRunning.front();
+        report.Add(kPortSection, "held", Level::Problem,
+                   device + (leftHolds ? ": held by " : ": held, it may be, by ") +
+                       Describe(*likely) + ", so the service cannot have it" + HowToEnd(*likely));
+    } else if (holder != nullptr && holder->service &&
+               (holder->unit.empty() || holder->unit == instance.Unit())) {
+        // This unit's own process; another of the box's clocks is in the way like any program.
         report.Add(kPortSection, "held", Level::Ok,
                    device + ": held by " + DescribeHolder(*holder));
     } else if (holder != nullptr) {
@@ -167,9 +182,9 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
                                       "recent events)"
                                     : ""));
     }
-    if (std::string lockFile = ProbeDevice(device).lockFile; !lockFile.empty()) {
+    if (!probe.lockFile.empty()) {
         report.Add(kPortSection, "lock file", Level::Note,
-                   device + ": " + lockFile + "; the service does not go by it");
+                   device + ": " + probe.lockFile + "; the service does not go by it");
     }
 }
 

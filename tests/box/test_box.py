@@ -199,6 +199,8 @@ class Box(unittest.TestCase):
         line0.drain()
         guest.run("su - ann -c 'timeout 9 beamclock' >/dev/null 2>&1; true", timeout=60)
         self.assertTrue(line0.packets(0.5), "the user's first start sent nothing")
+        guest.run("apt-get purge -y -q beamclock", timeout=120)
+        self.assertEqual(guest.run("ls -d /var/lib/beamclock 2>/dev/null; true"), "")
 
     def assertSandbox(self, pid):
         # The service's own user and mounts: what it may write is what it sees.

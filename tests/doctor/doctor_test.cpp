@@ -5,7 +5,9 @@
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <csignal>
 #include <functional>
 
 #include "clock/time_reference.h"
@@ -352,13 +354,34 @@ TEST(DoctorAdvice, AGroupIsAdvisedOnlyWhereJoiningItOpensTheDeviceAndGivesNoMore
 }
 
 TEST(DoctorRunning, NothingForThisUserIsSaidAndOtherCopiesAreNotes) {
+    // A copy whose program was deleted under it, as an upgrade that could not stop it leaves one.
+    TempDir dir;
+    std::filesystem::path program = dir / "beamclock";
+    std::filesystem::copy_file("/bin/sleep", program);
+    pid_t left = ::fork();
+    if (left == 0) {
+        ::execl(program.c_str(), "beamclock", "30", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && ReadFile("/proc/" + std::to_string(left) + "/comm") != "beamclock\n";
+         ++i) {
+        ::usleep(10'000);
+    }
+    std::filesystem::remove(program);
     Account stranger;
     stranger.uid = 54321;  // no process runs as this id
     ProcessTable processes;
     Report report;
     CheckRunning(SettingsVerdict{}, stranger, processes, report);
+    ::kill(left, SIGKILL);
+    ::waitpid(left, nullptr, 0);
+    ASSERT_NE(processes.Find(left), nullptr);
     std::string texts = Texts(report, "running");
     EXPECT_NE(texts.find("beamclock: nothing runs for this user"), std::string::npos) << texts;
+    EXPECT_NE(texts.find("pid " + std::to_string(left) + ", user " + processes.Find(left)->user +
+                         ", running from a deleted file) runs for another user; `"),
+              std::string::npos)
+        << texts;
     for (const Finding& finding : report.findings()) {
         EXPECT_EQ(finding.level, Level::Note) << finding.text;
     }
