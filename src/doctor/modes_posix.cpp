@@ -19,8 +19,9 @@ const char* const kUsage =
     "       beamclock-doctor --listen COMn|DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
-    "makes of it, COM1 to COM16 and why each can or cannot be opened, the PC clock and its\n"
-    "time zone, a running Beamclock, and the last lines it logged. Run with sudo, it reports\n"
+    "makes of it, COM1 to COM16 and why each can or cannot be opened, the serial devices\n"
+    "present with their /dev/serial/by-id names and the COM number each is, the PC clock and\n"
+    "its time zone, a running Beamclock, and the last lines it logged. Run with sudo, it reports\n"
     "for the user who ran sudo, and listens with their rights. Exit status 0 when Beamclock\n"
     "can send as configured, 1 when something stops it, 2 for bad usage.\n"
     "\n"
@@ -46,7 +47,8 @@ struct Look {
     Account account = ReportedAccount();
     std::optional<ActingAs> actingAs{};
     SettingsVerdict settings{};
-    bool serviceEvents = false;  // the recent events are the service's journal
+    std::vector<SerialDevice> present{};  // the serial devices there now
+    bool serviceEvents = false;           // the recent events are the service's journal
 };
 
 using Check = void (*)(Look&);
@@ -69,7 +71,12 @@ void Settings(Look& look) {
 }
 
 void Ports(Look& look) {
-    CheckPorts(look.settings, look.account, look.processes, look.report);
+    look.present = PresentSerialDevices(SystemRoot());
+    CheckPorts(look.settings, look.account, look.processes, look.report, look.present);
+}
+
+void SerialDevices(Look& look) {
+    CheckSerialDevices(look.present, look.settings, look.report);
 }
 
 void Clock(Look& look) {
@@ -117,9 +124,9 @@ void TheService(Look& look) {
     look.serviceEvents = true;
 }
 
-constexpr Check kDesktop[] = {TheAccount,   TakeOnTheAccount, Settings,       Ports,
-                              Clock,        Running,          TheServiceUnit, DesktopEvents,
-                              BackToOwnIds, ServiceEvents};
+constexpr Check kDesktop[] = {
+    TheAccount, TakeOnTheAccount, Settings,      Ports,        SerialDevices, Clock,
+    Running,    TheServiceUnit,   DesktopEvents, BackToOwnIds, ServiceEvents};
 constexpr Check kService[] = {TheService, Clock, ServiceEvents};
 
 }  // namespace
