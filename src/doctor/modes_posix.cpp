@@ -14,7 +14,7 @@
 namespace fs = std::filesystem;
 
 const char* const kUsage =
-    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "usage: beamclock-doctor [--json] [--pause] [--dir PROGRAM_DIR]\n"
     "       beamclock-doctor --service [--json]\n"
     "       beamclock-doctor --listen COMn|DEVICE [--seconds N] [--json]\n"
     "\n"
@@ -30,6 +30,8 @@ const char* const kUsage =
     "  --service          the box as beamclockd.service sees it: /etc/beamclock/Skyfix.ini,\n"
     "                     the unit, the device for group dialout, who holds it, its journal\n"
     "  --json             the same findings as JSON\n"
+    "  --pause            wait for Enter before ending, so that a console window opened for\n"
+    "                     the report (the Start menu's \"Beamclock doctor\") stays to be read\n"
     "  --listen COMn      open the port (or any DEVICE) at 9600 8N1 and show each packet that\n"
     "                     arrives: the time it names, local or UTC, and how late its first\n"
     "                     byte came; exit status 1 unless every even second came once, on\n"

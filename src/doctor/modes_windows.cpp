@@ -11,7 +11,7 @@
 namespace fs = std::filesystem;
 
 const char* const kUsage =
-    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "usage: beamclock-doctor [--json] [--pause] [--dir PROGRAM_DIR]\n"
     "       beamclock-doctor --listen COMn [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
@@ -23,6 +23,8 @@ const char* const kUsage =
     "  --dir PROGRAM_DIR  the folder of the beamclock.exe to look at, whose Skyfix.ini the\n"
     "                     settings rule starts from (default: this program's own folder)\n"
     "  --json             the same findings as JSON\n"
+    "  --pause            wait for Enter before ending, so that a console window opened for\n"
+    "                     the report (the Start menu's \"Beamclock doctor\") stays to be read\n"
     "  --listen COMn      open the port at 9600 8N1 and show each packet that arrives: the\n"
     "                     time it names, local or UTC, and how late its first byte came;\n"
     "                     exit status 1 unless every even second came once, on time, and\n"

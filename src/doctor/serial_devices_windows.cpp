@@ -1,6 +1,8 @@
 #include <windows.h>
 
+#include <cwchar>
 #include <set>
+#include <vector>
 
 #include "doctor/device_manager.h"
 #include "doctor/serial_devices.h"
