@@ -138,6 +138,11 @@ void CheckRunning(const SettingsVerdict& settings, const Account& account,
         } else if (holder != nullptr && holder->service) {
             level = Level::Note;
             port = "; it does not hold the chosen port " + device + ": the service does";
+        } else if (!ProcessTable::ShowsHolders()) {
+            // A port that is not in use is not held, on Windows; but Wine lets two open one.
+            level = Level::Note;
+            port = "; it seems not to hold the chosen port " + device +
+                   " (the system does not say who holds a port)";
         } else if (!ReadsTheseSettings(*process, settings)) {
             level = Level::Note;
             port = "; it does not hold the chosen port " + device +
