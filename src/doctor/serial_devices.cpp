@@ -5,14 +5,12 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr const char* kSection = "serial devices";
-
-}  // namespace
-
-// Not std::filesystem::equivalent, which refuses to compare devices.
+// Not std::filesystem::equivalent, which refuses to compare devices. Windows' \\.\COMn names
+// name no file to follow: they are compared as written.
 bool SameFile(const std::string& a, const std::string& b) {
+    if (a.starts_with("\\\\.\\") || b.starts_with("\\\\.\\")) {
+        return a == b;
+    }
     std::error_code errorA;
     std::error_code errorB;
     fs::path canonicalA = fs::canonical(a, errorA);
@@ -21,6 +19,8 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 namespace {
+
+constexpr const char* kSection = "serial devices";
 
 bool Names(const SerialDevice& device, const std::string& path) {
     if (path == device.device ||
