@@ -3,7 +3,8 @@
 ;   makensis -DVERSION=1.0.2 -DEXE=beamclock.exe -DREADME=README.txt -DICON=beamclock.ico
 ;            -DOUTFILE=setup.exe -DDOCTOR=beamclock-doctor.exe beamclock.nsi
 ; /S installs or uninstalls silently: every message box then takes its /SD answer, and a failure
-; ends with a non-zero exit status.
+; ends with a non-zero exit status. A silent removal keeps the settings unless /RemoveSettings
+; is given too.
 
 Target amd64-unicode
 ManifestDPIAware true
@@ -23,6 +24,8 @@ SetCompressor /SOLID lzma
 !define PUBLISHER "Korvel, Inc."
 
 Name "Beamclock"
+; The pages' foot names the program, not the tool that made the setup program.
+BrandingText "Beamclock ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\Beamclock"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
@@ -43,6 +46,7 @@ VIAddVersionKey "LegalCopyright" "2026 ${PUBLISHER}"
 !define MUI_FINISHPAGE_RUN_TEXT "Start Beamclock"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartBeamclock
 
+!insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
@@ -143,6 +147,9 @@ Section "Beamclock" SecProgram
   !insertmacro Install "${README}" "README.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\Beamclock.lnk" "$INSTDIR\beamclock.exe"
+  ; A console program started from the menu closes its window as it ends: --pause keeps the
+  ; report until Enter is pressed. No cmd /c between: its quoting breaks on a folder with &.
+  CreateShortCut "$SMPROGRAMS\Beamclock doctor.lnk" "$INSTDIR\beamclock-doctor.exe" "--pause"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Beamclock"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -224,6 +231,7 @@ Section "un.Beamclock"
   !insertmacro Remove "beamclock.exe"
   Delete "$INSTDIR\README.txt"
   Delete "$SMPROGRAMS\Beamclock.lnk"
+  Delete "$SMPROGRAMS\Beamclock doctor.lnk"
   DeleteRegValue HKCU "${RUN_KEY}" "Beamclock"
   DeleteRegValue HKCU "${APPROVED_KEY}" "Beamclock"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
@@ -235,12 +243,27 @@ Section "un.Beamclock"
   ${EndIf}
 SectionEnd
 
-; Off unless ticked, and never in a silent removal: an upgrade script must not lose the settings.
+; Off unless ticked, and in a silent removal unless /RemoveSettings asks for it: an upgrade
+; script must not lose the settings. The log's folder is the program's own, and goes whole.
+Var removeSettings
 Section /o "un.Remove my settings" SecRemoveSettings
-  ${IfNot} ${Silent}
+  ${If} $removeSettings == 1
+  ${OrIfNot} ${Silent}
     Delete "$INSTDIR\Skyfix.ini"
     RMDir "$INSTDIR"
     Delete "$APPDATA\beamclock\Skyfix.ini"
     RMDir "$APPDATA\beamclock"
+    RMDir /r "$LOCALAPPDATA\beamclock"
   ${EndIf}
 SectionEnd
+
+Function un.onInit
+  StrCpy $removeSettings 0
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/RemoveSettings" $1
+  ${IfNot} ${Errors}
+    StrCpy $removeSettings 1
+    !insertmacro SelectSection ${SecRemoveSettings}
+  ${EndIf}
+FunctionEnd

@@ -18,6 +18,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// A console window that Windows opened for the doctor closes as it ends, report and all.
+int AfterEnter(int status) {
+    std::fputs("\nPress Enter to close this window.\n", stdout);
+    std::fflush(stdout);
+    for (int c = std::getchar(); c != '\n' && c != EOF; c = std::getchar()) {
+    }
+    return status;
+}
+
 int BadUsage(const char* why) {
     std::fprintf(stderr, "beamclock-doctor: %s\n%s", why, kUsage);
     return 2;
@@ -30,6 +39,7 @@ int main(int argc, char* argv[]) {
     bool json = false;
     bool service = false;
     std::string instance;
+    bool pause = false;
     fs::path programDirectory = OwnDirectory();
     std::string listenDevice;
     double seconds = 60;
@@ -44,6 +54,8 @@ int main(int argc, char* argv[]) {
             return 0;
         } else if (arg == "--json") {
             json = true;
+        } else if (arg == "--pause") {
+            pause = true;
         } else if (arg == "--service") {
             service = true;
             if (hasValue && argv[i + 1][0] != '-') {
@@ -86,5 +98,6 @@ int main(int argc, char* argv[]) {
         return BadUsage("--service is for Linux's beamclockd.service");
     }
     std::fputs(json ? report.AsJson().c_str() : report.AsText().c_str(), stdout);
-    return report.HasProblem() ? 1 : 0;
+    int status = report.HasProblem() ? 1 : 0;
+    return pause ? AfterEnter(status) : status;
 }

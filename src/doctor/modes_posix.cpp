@@ -14,13 +14,14 @@
 namespace fs = std::filesystem;
 
 const char* const kUsage =
-    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "usage: beamclock-doctor [--json] [--pause] [--dir PROGRAM_DIR]\n"
     "       beamclock-doctor --service [NAME] [--json]\n"
     "       beamclock-doctor --listen COMn|DEVICE [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
-    "makes of it, COM1 to COM16 and why each can or cannot be opened, the PC clock and its\n"
-    "time zone, a running Beamclock, and the last lines it logged. Run with sudo, it reports\n"
+    "makes of it, COM1 to COM16 and why each can or cannot be opened, the serial devices\n"
+    "present with their /dev/serial/by-id names and the COM number each is, the PC clock and\n"
+    "its time zone, a running Beamclock, and the last lines it logged. Run with sudo, it reports\n"
     "for the user who ran sudo, and listens with their rights. Exit status 0 when Beamclock\n"
     "can send as configured, 1 when something stops it, 2 for bad usage.\n"
     "\n"
@@ -30,6 +31,8 @@ const char* const kUsage =
     "                     the unit, the device for group dialout, who holds it, its journal;\n"
     "                     with NAME, beamclockd@NAME.service and /etc/beamclock/NAME/Skyfix.ini\n"
     "  --json             the same findings as JSON\n"
+    "  --pause            wait for Enter before ending, so that a console window opened for\n"
+    "                     the report (the Start menu's \"Beamclock doctor\") stays to be read\n"
     "  --listen COMn      open the port (or any DEVICE) at 9600 8N1 and show each packet that\n"
     "                     arrives: the time it names, local or UTC, and how late its first\n"
     "                     byte came; exit status 1 unless every even second came once, on\n"
@@ -48,7 +51,8 @@ struct Look {
     Account account = ReportedAccount();
     std::optional<ActingAs> actingAs{};
     SettingsVerdict settings{};
-    bool serviceEvents = false;  // the recent events are the service's journal
+    std::vector<SerialDevice> present{};  // the serial devices there now
+    bool serviceEvents = false;           // the recent events are the service's journal
 };
 
 using Check = void (*)(Look&);
@@ -71,7 +75,12 @@ void Settings(Look& look) {
 }
 
 void Ports(Look& look) {
-    CheckPorts(look.settings, look.account, look.processes, look.report);
+    look.present = PresentSerialDevices(SystemRoot());
+    CheckPorts(look.settings, look.account, look.processes, look.report, look.present);
+}
+
+void SerialDevices(Look& look) {
+    CheckSerialDevices(look.present, look.settings, look.report);
 }
 
 void Clock(Look& look) {
@@ -119,9 +128,9 @@ void TheService(Look& look) {
     look.serviceEvents = true;
 }
 
-constexpr Check kDesktop[] = {TheAccount,   TakeOnTheAccount, Settings,       Ports,
-                              Clock,        Running,          TheServiceUnit, DesktopEvents,
-                              BackToOwnIds, ServiceEvents};
+constexpr Check kDesktop[] = {
+    TheAccount, TakeOnTheAccount, Settings,      Ports,        SerialDevices, Clock,
+    Running,    TheServiceUnit,   DesktopEvents, BackToOwnIds, ServiceEvents};
 constexpr Check kService[] = {TheService, Clock, ServiceEvents};
 
 }  // namespace

@@ -11,18 +11,20 @@
 namespace fs = std::filesystem;
 
 const char* const kUsage =
-    "usage: beamclock-doctor [--json] [--dir PROGRAM_DIR]\n"
+    "usage: beamclock-doctor [--json] [--pause] [--dir PROGRAM_DIR]\n"
     "       beamclock-doctor --listen COMn [--seconds N] [--json]\n"
     "\n"
     "Finds why Beamclock is not setting the clock: the settings file it reads and what it\n"
     "makes of it, COM1 to COM16 and why each can or cannot be opened, with their names in\n"
-    "Device Manager, the PC clock, its time zone and Windows Time, a running Beamclock and\n"
-    "its folder, and the last lines it logged. Exit status 0 when Beamclock can send as\n"
-    "configured, 1 when something stops it, 2 for bad usage.\n"
+    "Device Manager, the serial ports present, the PC clock, its time zone and Windows Time,\n"
+    "a running Beamclock and its folder, and the last lines it logged. Exit status 0 when\n"
+    "Beamclock can send as configured, 1 when something stops it, 2 for bad usage.\n"
     "\n"
     "  --dir PROGRAM_DIR  the folder of the beamclock.exe to look at, whose Skyfix.ini the\n"
     "                     settings rule starts from (default: this program's own folder)\n"
     "  --json             the same findings as JSON\n"
+    "  --pause            wait for Enter before ending, so that a console window opened for\n"
+    "                     the report (the Start menu's \"Beamclock doctor\") stays to be read\n"
     "  --listen COMn      open the port at 9600 8N1 and show each packet that arrives: the\n"
     "                     time it names, local or UTC, and how late its first byte came;\n"
     "                     exit status 1 unless every even second came once, on time, and\n"
@@ -39,6 +41,7 @@ struct Look {
     ProcessTable processes{};
     Account account = ReportedAccount();
     SettingsVerdict settings{};
+    std::vector<SerialDevice> present{};  // the serial devices there now
 };
 
 using Check = void (*)(Look&);
@@ -48,7 +51,12 @@ void Settings(Look& look) {
 }
 
 void Ports(Look& look) {
-    CheckPorts(look.settings, look.account, look.processes, look.report);
+    look.present = PresentSerialDevices({});
+    CheckPorts(look.settings, look.account, look.processes, look.report, look.present);
+}
+
+void SerialDevices(Look& look) {
+    CheckSerialDevices(look.present, look.settings, look.report);
 }
 
 void Clock(Look& look) {
@@ -64,7 +72,7 @@ void DesktopEvents(Look& look) {
 }
 
 // No sudo, no service and no journal: the user's own Beamclock is all there is.
-constexpr Check kDesktop[] = {Settings, Ports, Clock, Running, DesktopEvents};
+constexpr Check kDesktop[] = {Settings, Ports, SerialDevices, Clock, Running, DesktopEvents};
 
 }  // namespace
 

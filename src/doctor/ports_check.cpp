@@ -1,6 +1,8 @@
 #include "doctor/ports_check.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "doctor/device_manager.h"
@@ -31,6 +33,14 @@ bool IsMine(const Process& process, const Account& account) {
     return process.name == kDesktopProgram && !process.service && process.owner == OwnerOf(account);
 }
 
+// Whether the process is the copy of the program whose settings these are: one that runs from
+// their folder. Where the folder is not known it is taken to be.
+bool ReadsTheseSettings(const Process& process, const SettingsVerdict& settings) {
+    std::error_code error;
+    return process.folder.empty() || settings.besideFile.empty() ||
+           std::filesystem::equivalent(process.folder, settings.besideFile.parent_path(), error);
+}
+
 }  // namespace
 
 bool RunsFor(const Account& account, const ProcessTable& processes) {
@@ -40,7 +50,8 @@ bool RunsFor(const Account& account, const ProcessTable& processes) {
 }
 
 void CheckPorts(const SettingsVerdict& settings, const Account& account,
-                const ProcessTable& processes, Report& report) {
+                const ProcessTable& processes, Report& report,
+                const std::vector<SerialDevice>& present) {
     std::map<int, DeviceManagerEntry> deviceManager = DeviceManagerPorts();
     for (int number = kFirstPort; number <= kLastPort; ++number) {
         std::string device = settings.names.DeviceFor(number);
@@ -67,7 +78,14 @@ void CheckPorts(const SettingsVerdict& settings, const Account& account,
         if (probe.state == DeviceState::Missing && mapped) {
             text += " ([Ports] maps the port to this path)";
         }
-        Level level = isChosen && probe.state != DeviceState::Free ? Level::Problem : Level::Ok;
+        if (isChosen && probe.state == DeviceState::Missing) {
+            text += MissingDeviceAdvice(present, settings.names);
+        }
+        // A port nobody chose stops nothing, whatever its state; nor is one that cannot be
+        // opened "ok".
+        Level level = probe.state == DeviceState::Free ? Level::Ok
+                      : isChosen                       ? Level::Problem
+                                                       : Level::Info;
         if (isChosen && MayBeInUse(probe.state)) {
             const Process* holder = Holder(device, processes);
             if (holder != nullptr && holder->service) {
@@ -109,14 +127,33 @@ void CheckRunning(const SettingsVerdict& settings, const Account& account,
             continue;
         }
         mine = true;
-        report.Add(
-            "running", kDesktopProgram, Level::Ok,
-            Describe(*process) + " runs for this user" +
-                (process->folder.empty() ? "" : " from " + process->folder) +
-                (device.empty()      ? ""
-                 : holder == process ? "; it holds the chosen port " + device
-                 : untold ? "; whether it holds the chosen port " + device + " cannot be told here"
-                          : "; it does not hold the chosen port " + device));
+        Level level = Level::Ok;
+        std::string port;
+        if (device.empty()) {
+            // nothing chosen, nothing to hold
+        } else if (holder == process) {
+            port = "; it holds the chosen port " + device;
+        } else if (untold) {
+            port = "; whether it holds the chosen port " + device + " cannot be told here";
+        } else if (holder != nullptr && holder->service) {
+            level = Level::Note;
+            port = "; it does not hold the chosen port " + device + ": the service does";
+        } else if (!ProcessTable::ShowsHolders()) {
+            // A port that is not in use is not held, on Windows; but Wine lets two open one.
+            level = Level::Note;
+            port = "; it seems not to hold the chosen port " + device +
+                   " (the system does not say who holds a port)";
+        } else if (!ReadsTheseSettings(*process, settings)) {
+            level = Level::Note;
+            port = "; it does not hold the chosen port " + device +
+                   ", but it runs from another folder, whose settings may choose another";
+        } else {
+            level = Level::Problem;
+            port = "; it does not hold the chosen port " + device + ", so it sets no clock";
+        }
+        report.Add("running", kDesktopProgram, level,
+                   Describe(*process) + " runs for this user" +
+                       (process->folder.empty() ? "" : " from " + process->folder) + port);
     }
     if (!mine) {
         report.Add("running", kDesktopProgram, Level::Note,

@@ -10,6 +10,8 @@ const char* LevelName(Level level) {
     switch (level) {
         case Level::Ok:
             return "ok";
+        case Level::Info:
+            return "info";
         case Level::Note:
             return "note";
         case Level::Problem:

@@ -4,11 +4,12 @@
 #include <vector>
 
 // What the doctor found, in the order it looked. A problem is something that stops Beamclock
-// from setting the clock as configured; a note is worth knowing but stops nothing.
-enum class Level { Ok, Note, Problem };
+// from setting the clock as configured; a note is worth knowing but stops nothing; info is what
+// is there, neither right nor wrong (a port nobody chose, a device present).
+enum class Level { Ok, Info, Note, Problem };
 
 struct Finding {
-    std::string section;  // "settings", "ports", "clock", "running"
+    std::string section;  // "settings", "ports", "serial devices", "clock", "running"
     std::string subject;  // what it is about: "file", "COM5", "time zone" ...
     Level level = Level::Ok;
     std::string text;

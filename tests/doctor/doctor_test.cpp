@@ -97,6 +97,16 @@ TEST(DoctorProbe, EachReasonAPortCannotBeHadIsTold) {
                             "sudo usermod -aG dialout "),
                   std::string::npos)
             << Texts(report, "ports");
+        // The same refusal of a port nobody chose stops nothing, and is no "ok" either.
+        SettingsVerdict other = Chosen(2, (dir / "missing").string());
+        other.names.Override(1, line.device());
+        Report notChosen;
+        CheckPorts(other, ReportedAccount(), processes, notChosen);
+        EXPECT_EQ(notChosen.findings().front().level, Level::Info) << notChosen.AsText();
+        EXPECT_NE(
+            Texts(notChosen, "ports")
+                .find("no such device ([Ports] maps the port to this path): plug the emitter in"),
+            std::string::npos);
     });
 }
 
@@ -112,6 +122,22 @@ TEST(DoctorPorts, TheChosenPortDecidesAndAHolderIsNamed) {
     EXPECT_NE(Texts(free, "ports").find("COM3 (chosen): " + line.device() + ": available"),
               std::string::npos);
     EXPECT_NE(Texts(free, "ports").find("([Ports] maps the port to this path)"), std::string::npos);
+
+    // The devices there, by the links udev makes; a ttyS without a UART is none.
+    std::filesystem::create_directories(dir / "dev/serial/by-id");
+    std::filesystem::create_directories(dir / "sys/class/tty/ttyS1");
+    std::filesystem::create_symlink(line.device(), dir / "dev/ttyUSB0");
+    std::filesystem::create_symlink("../../ttyUSB0", dir / "dev/serial/by-id/usb-Emitter-if00");
+    WriteFile(dir / "dev/ttyS1", "");
+    WriteFile(dir / "sys/class/tty/ttyS1/type", "0\n");
+    std::vector<SerialDevice> present = PresentSerialDevices(dir.path());
+    Report devices;
+    CheckSerialDevices(present, settings, devices);
+    EXPECT_EQ(Texts(devices, "serial devices"),
+              (dir / "dev/ttyUSB0").string() + " (chosen): " +
+                  (dir / "dev/serial/by-id/usb-Emitter-if00").string() + "; COM3 in [Ports]\n");
+    EXPECT_NE(MissingDeviceAdvice(present, settings.names).find("(usb-Emitter-if00, COM3 in"),
+              std::string::npos);
 
     int holder = ::open(line.device().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);

@@ -1,10 +1,13 @@
-"""The setup program under Wine, in a fresh prefix, as a Windows user meets it: a silent
-install, the program started as the Run value names it, a silent upgrade over the running copy
-and the quiet uninstall, one scenario checked step by step. The registry is read with Wine's
-own reg.exe."""
+"""The setup program under Wine, in a fresh prefix of an ordinary user's, as a Windows user
+meets it: a silent install, the program started as the Run value names it, a silent upgrade
+over the running copy, the quiet uninstall, and a removal that takes the settings and the log
+too, one scenario checked step by step. The registry is read with Wine's own reg.exe."""
 
+import lzma
 import os
+import pwd
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -20,7 +23,22 @@ RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Beamclock"
 SETTINGS = b"[SerialSync]\r\nCOMPORT=+COM5\r\nTIMEUTC=False\r\nTIMELOCAL=True\r\n"
 
-prefix = WinePrefix()
+prefix = WinePrefix(pwd.getpwnam("nobody"))
+
+
+def setup_texts(path):
+    """The strings of the setup program's pages: its header, the first thing in the solid LZMA
+    block after the first header (flags, 0xdeadbeef, "NullsoftInst", the header's size), in
+    UTF-16, as makensis writes a Unicode installer."""
+    data = Path(path).read_bytes()
+    at = data.find(b"\xef\xbe\xad\xdeNullsoftInst")
+    size, = struct.unpack_from("<I", data, at + 16)
+    props, dictionary = data[at + 24], struct.unpack_from("<I", data, at + 25)[0]
+    lzma1 = {"id": lzma.FILTER_LZMA1, "dict_size": dictionary, "lc": props % 9,
+             "lp": props // 9 % 5, "pb": props // 45}
+    block = lzma.LZMADecompressor(lzma.FORMAT_RAW, filters=[lzma1]).decompress(
+        data[at + 29:], max_length=size + 4)
+    return block[4:4 + size].decode("utf-16-le", "replace")
 
 
 def setUpModule():
@@ -36,16 +54,18 @@ class Installer(unittest.TestCase):
         self.session = XSession()
         self.addCleanup(self.session.stop)
         self.env = dict(self.session.env, **prefix.env)
-        self.addCleanup(subprocess.run, ["wineserver", "-k"], env=self.env, timeout=30)
+        self.addCleanup(subprocess.run, prefix.command("wineserver", "-k"), env=self.env,
+                        timeout=30)
         self.line = SerialLine()
         self.addCleanup(self.line.close)
+        prefix.give(self.line.device)
         prefix.link_com(5, self.line.device)
 
     def wine(self, *command):
         """Runs a Windows program to its end. Output through a file: a pipe would be held open
         by the programs it starts."""
         with tempfile.TemporaryFile("w+") as output:
-            code = subprocess.run(["wine", *command], env=self.env, timeout=120,
+            code = subprocess.run(prefix.command("wine", *command), env=self.env, timeout=120,
                                   stdin=subprocess.DEVNULL, stdout=output,
                                   stderr=output).returncode
             output.seek(0)
@@ -82,9 +102,17 @@ class Installer(unittest.TestCase):
         files = ("beamclock.exe", "beamclock-doctor.exe", "README.txt", "uninstall.exe")
         for name in files:
             self.assertTrue(os.path.isfile(os.path.join(installed, name)), name)
-        shortcut = self.unix(self.wine("cmd", "/c", "echo %APPDATA%")[1] +
-                             r"\Microsoft\Windows\Start Menu\Programs\Beamclock.lnk")
+        menu = self.unix(self.wine("cmd", "/c", "echo %APPDATA%")[1] +
+                         r"\Microsoft\Windows\Start Menu\Programs")
+        shortcut, doctor = (os.path.join(menu, name) for name in ("Beamclock.lnk",
+                                                                  "Beamclock doctor.lnk"))
         self.assertTrue(os.path.isfile(shortcut), shortcut)
+        # The doctor's report in a console that waits for Enter.
+        self.assertIn("--pause".encode("utf-16-le"), Path(doctor).read_bytes())
+        texts = setup_texts(SETUP)
+        self.assertIn("Beamclock 1.0.2", texts)  # the pages' foot
+        self.assertIn("Welcome to", texts)  # the welcome page
+        self.assertNotIn("Nullsoft", texts)
         # Another folder while this install stands: refused, so none is left without an entry.
         code, said = self.wine(SETUP, "/S", r"/D=C:\Elsewhere\Beamclock")
         self.assertEqual(code, 2, said)
@@ -93,8 +121,10 @@ class Installer(unittest.TestCase):
         # The log-in: the program as the Run value names it, the emitter chosen.
         ini = Path(installed, "Skyfix.ini")
         ini.write_bytes(SETTINGS)
-        old = subprocess.Popen(["wine", run.strip('"')], env=self.env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        prefix.give(ini)
+        old = subprocess.Popen(prefix.command("wine", run.strip('"')), env=self.env,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: old.poll() is None and old.kill())
         self.assertTrue(wait_until(lambda: tray_icons(self.session), 40), "no tray icon")
         self.assertTrue(self.line.packets(4.5), "no packets on COM5")
@@ -151,7 +181,23 @@ class Installer(unittest.TestCase):
         for name in files:
             self.assertFalse(os.path.exists(os.path.join(installed, name)), name)
         self.assertFalse(os.path.exists(shortcut))
+        self.assertFalse(os.path.exists(doctor))
         self.assertEqual(ini.read_bytes(), SETTINGS)
+
+        # Installed again and removed with the settings: the file beside the program and the
+        # log's folder, which the program made as it ran, go too.
+        local = self.unix(self.wine("cmd", "/c", "echo %LOCALAPPDATA%")[1])
+
+        def ours():
+            return [name for name in os.listdir(local) if name.lower() == "beamclock"]
+        self.assertTrue(ours(), "the program logged nowhere")
+        self.assertEqual(self.wine(SETUP, "/S")[0], 0)
+        code, said = self.wine(program, arguments[0], "/RemoveSettings", arguments[1])
+        self.assertEqual(code, 0, said)
+        self.assertFalse(ini.exists())
+        self.assertEqual(ours(), [])
+        self.assertTrue(wait_until(lambda: not os.path.exists(installed), 30),
+                        os.listdir(installed) if os.path.exists(installed) else "")
 
 
 if __name__ == "__main__":

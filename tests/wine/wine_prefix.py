@@ -12,25 +12,47 @@ from session import XSession  # noqa: E402
 
 
 class WinePrefix:
-    def __init__(self):
-        self.path = tempfile.mkdtemp(prefix="beamclock-wine-")
+    """For user (a pwd entry), a prefix in a home of that user's, every Wine command run with
+    that user's ids: root's Wine lets every write through."""
+
+    def __init__(self, user=None):
+        self.user = user
+        self.home = tempfile.mkdtemp(prefix="beamclock-wine-")
+        self.path = self.home
         # No Mono or Gecko prompts; no menu entries written into the host's desktop.
-        self.env = {"WINEDEBUG": "-all", "WINEPREFIX": self.path,
+        self.env = {"WINEDEBUG": "-all",
                     "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d"}
+        if user:
+            os.chown(self.home, user.pw_uid, user.pw_gid)
+            self.path = os.path.join(self.home, "wine")
+            self.env.update(HOME=self.home, USER=user.pw_name)
+        self.env["WINEPREFIX"] = self.path
+
+    def command(self, *command):
+        if not self.user:
+            return list(command)
+        return ["setpriv", f"--reuid={self.user.pw_uid}", f"--regid={self.user.pw_gid}",
+                "--clear-groups", *command]
+
+    def give(self, path):
+        """Makes a file the test made the prefix user's, as if the user had made it."""
+        if self.user:
+            os.chown(path, self.user.pw_uid, self.user.pw_gid)
 
     def boot(self):
         session = XSession(tray=False)
         try:
             env = dict(session.env, **self.env)
-            subprocess.run(["wineboot", "-i"], env=env, timeout=180, check=True,
+            subprocess.run(self.command("wineboot", "-i"), env=env, timeout=180, check=True,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            subprocess.run(["wineserver", "-w"], env=env, timeout=60)
+            subprocess.run(self.command("wineserver", "-w"), env=env, timeout=60)
         finally:
             session.stop()
 
     def remove(self):
-        subprocess.run(["wineserver", "-k"], env=dict(os.environ, **self.env), timeout=30)
-        shutil.rmtree(self.path, ignore_errors=True)
+        subprocess.run(self.command("wineserver", "-k"), env=dict(os.environ, **self.env),
+                       timeout=30)
+        shutil.rmtree(self.home, ignore_errors=True)
 
     def link_com(self, number, device):
         com = os.path.join(self.path, "dosdevices", f"com{number}")
