@@ -3,8 +3,10 @@
 // compares it with a baseline build whose two timers run free. Not a test: run it.
 //
 //   beamclock_benchmark [--seconds N] [--load] [--suspend] [--program PATH] [--baseline PATH]
-//                       [--wine] [--wine-program PATH] [--wine-baseline PATH]
+//                       [--wine] [--wine-program PATH] [--wine-baseline PATH] [--service]
 //
+// --service also runs beamclockd, which wakes only for the marks it needs, beside the window
+// program.
 // --suspend stops the programs half-way through (SIGSTOP) and lets them go on (SIGCONT)
 // half a second into an even second, as a resume from suspend does at any moment.
 // --wine also runs the Windows build and its free-running baseline under Wine, in the same
@@ -55,6 +57,7 @@ double WallSeconds() {
 struct Run {
     fs::path executable;
     std::string winePrefix;  // empty: a Linux program
+    bool service = false;    // beamclockd, given its settings file
     int comPort = 3;
     fs::path directory;
     int master = -1;
@@ -114,7 +117,7 @@ bool Start(Run& run) {
     char pattern[] = "/tmp/beamclock-bench-XXXXXX";
     run.directory = mkdtemp(pattern);
     bool wine = !run.winePrefix.empty();
-    fs::path copy = run.directory / (wine ? "beamclock.exe" : "beamclock");
+    fs::path copy = run.directory / (wine ? "beamclock.exe" : run.executable.filename());
     fs::copy_file(run.executable, copy);
     std::string port = "COM" + std::to_string(run.comPort);
     std::ofstream settings(run.directory / "Skyfix.ini");
@@ -134,6 +137,8 @@ bool Start(Run& run) {
         }
     } else {
         settings << "\n[Ports]\n" << port << "=" << name << "\n";
+        // This machine's clock need not be synchronised, which the service would wait for.
+        settings << "[Service]\nSendUnsynchronised=True\n";
         env.push_back("QT_QPA_PLATFORM=offscreen");
     }
     settings.close();
@@ -150,6 +155,11 @@ bool Start(Run& run) {
         args.push_back(wineCommand.data());
     }
     args.push_back(path.data());
+    std::string settingsArgument = "--settings", settingsFile = (run.directory / "Skyfix.ini");
+    if (run.service) {
+        args.push_back(settingsArgument.data());
+        args.push_back(settingsFile.data());
+    }
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -299,9 +309,9 @@ void Row(const char* name, double a, double b, const char* format) {
     std::printf("| %-44s | %12s | %12s | %7.3f |\n", name, left, right, ratio);
 }
 
-void Table(const Run& marks, const Run& baseline, double seconds) {
-    std::printf("| %-44s | %12s | %12s | %7s |\n", "figure", "on the marks", "free-running",
-                "ratio");
+void Table(const Run& marks, const Run& baseline, double seconds,
+           const char* right = "free-running") {
+    std::printf("| %-44s | %12s | %12s | %7s |\n", "figure", "on the marks", right, "ratio");
     std::printf("|%s|%s|%s|%s|\n", std::string(46, '-').c_str(), std::string(14, '-').c_str(),
                 std::string(14, '-').c_str(), std::string(9, '-').c_str());
     const char* ms = "%.3f";
@@ -346,6 +356,11 @@ int main(int argc, char** argv) {
     Run wineMarks;
     wineMarks.executable = here / "../../build-windows/bin/beamclock.exe";
     wineMarks.comPort = 5;
+    Run service;
+    service.executable = here / "beamclockd";
+    service.comPort = 7;
+    service.service = true;
+    bool withService = false;
     Run wineBaseline;
     wineBaseline.executable = here / "../../build-windows/bin/beamclock_free_running.exe";
     wineBaseline.comPort = 6;
@@ -363,6 +378,8 @@ int main(int argc, char** argv) {
             baseline.executable = argv[++i];
         } else if (arg == "--wine") {
             wine = true;
+        } else if (arg == "--service") {
+            withService = true;
         } else if (arg == "--wine-program" && i + 1 < argc) {
             wineMarks.executable = argv[++i];
         } else if (arg == "--wine-baseline" && i + 1 < argc) {
@@ -371,13 +388,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr,
                          "usage: %s [--seconds N] [--load] [--suspend] [--program PATH] "
                          "[--baseline PATH] [--wine] [--wine-program PATH] "
-                         "[--wine-baseline PATH]\n",
+                         "[--wine-baseline PATH] [--service]\n",
                          argv[0]);
             return 2;
         }
     }
 
     std::vector<Run*> runs{&marks, &baseline};
+    if (withService) {
+        runs.push_back(&service);
+    }
     std::string winePrefix;
     if (wine) {
         winePrefix = MakeWinePrefix();
@@ -438,6 +458,10 @@ int main(int argc, char** argv) {
         suspend ? ", one suspend" : "", sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("Linux, Qt's offscreen platform:\n\n");
     Table(marks, baseline, seconds);
+    if (withService) {
+        std::printf("\nThe window program beside beamclockd:\n\n");
+        Table(marks, service, seconds, "beamclockd");
+    }
     if (wine) {
         std::printf("\nWindows build under Wine (its CPU and memory are the Wine process's):\n\n");
         Table(wineMarks, wineBaseline, seconds);
