@@ -17,8 +17,8 @@ bool TrayActivationShows(QSystemTrayIcon::ActivationReason reason) {
            reason == QSystemTrayIcon::DoubleClick;
 }
 
-TrayIcon::TrayIcon(const QIcon& icon, std::function<void()> show, QObject* parent)
-    : QObject(parent), icon_(icon), show_(std::move(show)) {
+TrayIcon::TrayIcon(TrayLooks looks, std::function<void()> show, QObject* parent)
+    : QObject(parent), icon_(looks[0]), looks_(std::move(looks)), show_(std::move(show)) {
     icon_.setToolTip(QString::fromLatin1(kTrayTip));
     connect(&icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -34,6 +34,22 @@ void TrayIcon::Add() {
 
 void TrayIcon::Delete() {
     icon_.hide();
+}
+
+void TrayIcon::ShowState(SendingLook look, const QString& words, std::int64_t steadyMilliseconds) {
+    if (look != look_) {
+        look_ = look;
+        icon_.setIcon(looks_[static_cast<std::size_t>(look)]);
+    }
+    QString tip = QString::fromLatin1(kTrayTip) + '\n' + words;
+    if (tip != icon_.toolTip()) {
+        icon_.setToolTip(tip);
+    }
+    if (std::optional<TrayNotices::Notice> notice = notices_.Check(look, steadyMilliseconds)) {
+        bool lost = *notice == TrayNotices::Notice::Lost;
+        icon_.showMessage(lost ? "The clock is not being set" : "The clock is being set again",
+                          words, lost ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    }
 }
 
 namespace {

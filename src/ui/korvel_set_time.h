@@ -14,6 +14,7 @@
 #include "clock/clock_setter.h"
 #include "clock/pc_clock.h"
 #include "qtcore/mark_timer.h"
+#include "serial/device_probe.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
 #include "ui/port_list_box.h"
@@ -29,6 +30,12 @@ struct WindowParts {
     AvailabilityProbe probe;
     std::function<void()> warn;  // empty: the window's own message box
     std::function<void()> end;   // ends the program once the window has unloaded
+    // Port n's device, for the list's tips; empty: the entries have none.
+    std::function<std::string(std::int16_t)> deviceOf = {};
+    // Why a device cannot be had, for the warning; empty: ProbeDevice.
+    std::function<DeviceProbe(const std::string&)> probeDevice = {};
+    // For the tray's notifications; empty: the steady clock.
+    std::function<std::int64_t()> steadyMilliseconds = {};
 };
 
 // The program's one window. Every control keeps the short name it has always had, also as
@@ -44,6 +51,10 @@ class KorvelSetTime : public QWidget {
 
     // "Close and Exit".
     void CloseAndExit();
+
+    // A start at login: the window stays hidden where a tray icon stands in for it, and is
+    // shown if no tray turns up within a few seconds.
+    void StartInTray();
 
     // Another start of the program found this copy running: show the window as the tray icon
     // does, brought to the front, also from a minimised state.
@@ -84,7 +95,9 @@ class KorvelSetTime : public QWidget {
     void SelectOption(int index);
     void MirrorTimeReference();
     void ShowFromTray();
+    void ShowSendingState();
     void Warn();
+    QString WarningCause();
 
     WindowParts parts_;
     std::filesystem::path settingsFile_;
