@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/event_log.h"
+
 #if defined(BEAMCLOCK_HAVE_XCB)
 #include <xcb/xcb.h>
 #endif
@@ -36,7 +38,14 @@ void TrayIcon::Delete() {
     icon_.hide();
 }
 
-void TrayIcon::ShowState(SendingLook look, const QString& words, std::int64_t steadyMilliseconds) {
+void TrayIcon::Follow(const EventLog& log, std::int64_t steadyMilliseconds) {
+    SendingLook look = log.Failing()   ? SendingLook::Failing
+                       : log.Sending() ? SendingLook::Sending
+                                       : SendingLook::NotChosen;
+    QString words = QString::fromStdString(log.SendingState());
+    if (!words.isEmpty()) {
+        words[0] = words[0].toUpper();  // the log's words as the start of a line
+    }
     if (look != look_) {
         look_ = look;
         icon_.setIcon(looks_[static_cast<std::size_t>(look)]);
@@ -148,4 +157,22 @@ void TakeOutOfTaskbar(QWidget& window) {
         SkipTaskbarWhereATrayStandsIn(window);
     }
 #endif
+}
+
+void StartInTray(QWidget& window) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    // At login the panel that holds the tray may come up after the programs it starts.
+    auto* wait = new QTimer(&window);
+    wait->setInterval(250);
+    QObject::connect(wait, &QTimer::timeout, &window, [&window, wait, tries = 0]() mutable {
+        if (QSystemTrayIcon::isSystemTrayAvailable() || ++tries == 20) {
+            wait->deleteLater();
+            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+                window.show();
+            }
+        }
+    });
+    wait->start();
 }

@@ -9,6 +9,7 @@
 
 #include "desktop/tray_state.h"
 
+class EventLog;
 class QWidget;
 
 inline constexpr const char* kTrayTip = "Set PC Time from GPS";
@@ -32,9 +33,9 @@ class TrayIcon : public QObject {
     bool IsShown() const { return icon_.isVisible(); }
     QSystemTrayIcon& icon() { return icon_; }
 
-    // The state as it is now, in the log's words; may be called on every tick: only a change
-    // redraws the icon or the tip, and the notifications come as TrayNotices decides.
-    void ShowState(SendingLook look, const QString& words, std::int64_t steadyMilliseconds);
+    // The state as the log has it now, in its words; may be called on every tick: only a
+    // change redraws the icon or the tip, and the notifications come as TrayNotices decides.
+    void Follow(const EventLog& log, std::int64_t steadyMilliseconds);
 
   private:
     QSystemTrayIcon icon_;
@@ -48,3 +49,7 @@ class TrayIcon : public QObject {
 // managers honour the EWMH state _NET_WM_STATE_SKIP_TASKBAR, which is set on every show of the
 // window while a system tray is there. Without a tray the button stays.
 void TakeOutOfTaskbar(QWidget& window);
+
+// A start at login: the window stays hidden where the tray icon stands in for it, and is shown
+// if no tray turns up within five seconds.
+void StartInTray(QWidget& window);

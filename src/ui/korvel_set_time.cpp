@@ -5,11 +5,9 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QStyle>
-#include <QTimer>
 
 #include "desktop/tray_icon.h"
 #include "log/event_log.h"
-#include "serial/device_identity.h"
 #include "serial/port_selection.h"
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
@@ -52,34 +50,6 @@ void ShrinkToFit(QWidget* control, const QString& text) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
     }
     control->setFont(font);
-}
-
-// The entry's tip: the device and what the system knows of it, one thing a line.
-QString PortTip(int number, const std::string& device, const DeviceIdentity& identity) {
-    std::string name = "COM" + std::to_string(number);
-    std::string shown = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
-    QStringList lines{
-        QString::fromStdString(shown.empty() || shown == name ? name : name + ": " + shown)};
-    std::string maker = identity.manufacturer;
-    if (!identity.serialNumber.empty()) {
-        maker +=
-            (maker.empty() ? "" : ", ") + std::string("serial number ") + identity.serialNumber;
-    }
-    for (const std::string& line : {identity.description, maker, identity.byId}) {
-        if (!line.empty() && line != shown) {
-            lines << QString::fromStdString(line);
-        }
-    }
-    return lines.join('\n');
-}
-
-// The log's words as the start of a line.
-QString Sentence(const std::string& words) {
-    QString text = QString::fromStdString(words);
-    if (!text.isEmpty()) {
-        text[0] = text[0].toUpper();
-    }
-    return text;
 }
 
 // A caption a little wider in the platform's font than the place it was given: widened evenly
@@ -232,9 +202,7 @@ void KorvelSetTime::FillPortList() {
         Combo2->addItem(QString::fromStdString(entry));
         std::optional<std::int16_t> number = PortNumberFromEntry(entry);
         if (number && parts_.deviceOf) {
-            std::string device = parts_.deviceOf(*number);
-            Combo2->setItemData(Combo2->count() - 1,
-                                PortTip(*number, device, IdentifyDevice(device)), Qt::ToolTipRole);
+            Combo2->SetEntryTip(Combo2->count() - 1, *number, parts_.deviceOf(*number));
         }
     }
 }
@@ -273,30 +241,8 @@ void KorvelSetTime::ShowFromTray() {
 }
 
 void KorvelSetTime::ShowSendingState() {
-    SendingLook look = Log().Failing()   ? SendingLook::Failing
-                       : Log().Sending() ? SendingLook::Sending
-                                         : SendingLook::NotChosen;
-    tray_->ShowState(look, Sentence(Log().SendingState()),
-                     parts_.steadyMilliseconds ? parts_.steadyMilliseconds()
-                                               : KeptPort::SteadyClockMilliseconds());
-}
-
-void KorvelSetTime::StartInTray() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        return;
-    }
-    // At login the panel that holds the tray may come up after the programs it starts.
-    auto* wait = new QTimer(this);
-    wait->setInterval(250);
-    connect(wait, &QTimer::timeout, this, [this, wait, tries = 0]() mutable {
-        if (QSystemTrayIcon::isSystemTrayAvailable() || ++tries == 20) {
-            wait->deleteLater();
-            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-                show();
-            }
-        }
-    });
-    wait->start();
+    tray_->Follow(Log(), parts_.steadyMilliseconds ? parts_.steadyMilliseconds()
+                                                   : KeptPort::SteadyClockMilliseconds());
 }
 
 void KorvelSetTime::ShowOnRequest() {

@@ -52,10 +52,6 @@ class KorvelSetTime : public QWidget {
     // "Close and Exit".
     void CloseAndExit();
 
-    // A start at login: the window stays hidden where a tray icon stands in for it, and is
-    // shown if no tray turns up within a few seconds.
-    void StartInTray();
-
     // Another start of the program found this copy running: show the window as the tray icon
     // does, brought to the front, also from a minimised state.
     void ShowOnRequest();

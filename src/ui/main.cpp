@@ -5,6 +5,7 @@
 
 #include "clock/pc_clock.h"
 #include "desktop/single_instance.h"
+#include "desktop/tray_icon.h"
 #include "qtcore/process.h"
 #include "qtcore/system_requests.h"
 #include "serial/port_list.h"
@@ -87,7 +88,7 @@ int main(int argc, char* argv[]) {
     }
     window.Load();
     if (inTray) {
-        window.StartInTray();
+        StartInTray(window);
     } else {
         window.show();
     }
