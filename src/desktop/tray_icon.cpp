@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "log/event_log.h"
+
 #if defined(BEAMCLOCK_HAVE_XCB)
 #include <xcb/xcb.h>
 #endif
@@ -17,8 +19,8 @@ bool TrayActivationShows(QSystemTrayIcon::ActivationReason reason) {
            reason == QSystemTrayIcon::DoubleClick;
 }
 
-TrayIcon::TrayIcon(const QIcon& icon, std::function<void()> show, QObject* parent)
-    : QObject(parent), icon_(icon), show_(std::move(show)) {
+TrayIcon::TrayIcon(TrayLooks looks, std::function<void()> show, QObject* parent)
+    : QObject(parent), icon_(looks[0]), looks_(std::move(looks)), show_(std::move(show)) {
     icon_.setToolTip(QString::fromLatin1(kTrayTip));
     connect(&icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -34,6 +36,29 @@ void TrayIcon::Add() {
 
 void TrayIcon::Delete() {
     icon_.hide();
+}
+
+void TrayIcon::Follow(const EventLog& log, std::int64_t steadyMilliseconds) {
+    SendingLook look = log.Failing()   ? SendingLook::Failing
+                       : log.Sending() ? SendingLook::Sending
+                                       : SendingLook::NotChosen;
+    QString words = QString::fromStdString(log.SendingState());
+    if (!words.isEmpty()) {
+        words[0] = words[0].toUpper();  // the log's words as the start of a line
+    }
+    if (look != look_) {
+        look_ = look;
+        icon_.setIcon(looks_[static_cast<std::size_t>(look)]);
+    }
+    QString tip = QString::fromLatin1(kTrayTip) + '\n' + words;
+    if (tip != icon_.toolTip()) {
+        icon_.setToolTip(tip);
+    }
+    if (std::optional<TrayNotices::Notice> notice = notices_.Check(look, steadyMilliseconds)) {
+        bool lost = *notice == TrayNotices::Notice::Lost;
+        icon_.showMessage(lost ? "The clock is not being set" : "The clock is being set again",
+                          words, lost ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    }
 }
 
 namespace {
@@ -132,4 +157,22 @@ void TakeOutOfTaskbar(QWidget& window) {
         SkipTaskbarWhereATrayStandsIn(window);
     }
 #endif
+}
+
+void StartInTray(QWidget& window) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        return;
+    }
+    // At login the panel that holds the tray may come up after the programs it starts.
+    auto* wait = new QTimer(&window);
+    wait->setInterval(250);
+    QObject::connect(wait, &QTimer::timeout, &window, [&window, wait, tries = 0]() mutable {
+        if (QSystemTrayIcon::isSystemTrayAvailable() || ++tries == 20) {
+            wait->deleteLater();
+            if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+                window.show();
+            }
+        }
+    });
+    wait->start();
 }

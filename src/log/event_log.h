@@ -59,6 +59,8 @@ class EventLog {
     std::string SendingState() const;
     // Not sending because of a fault, so the user should be told.
     bool Failing() const { return portState_ == PortState::Gone; }
+    // The chosen port is open: packets go out.
+    bool Sending() const { return portState_ == PortState::Open; }
     // When the port was lost or first failed to open, in wall-clock milliseconds.
     std::int64_t failingSince() const { return goneAt_; }
 

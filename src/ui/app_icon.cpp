@@ -1,5 +1,6 @@
 #include "ui/app_icon.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -49,12 +50,49 @@ QPixmap Draw(int size) {
     return pixmap;
 }
 
+// A warning triangle over the lower right, large enough to read at the tray's 16 pixels.
+void DrawWarning(QPixmap& pixmap) {
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(pixmap.width() / 64.0, pixmap.height() / 64.0);
+    QPainterPath triangle;
+    triangle.moveTo(46, 26);
+    triangle.lineTo(64, 62);
+    triangle.lineTo(28, 62);
+    triangle.closeSubpath();
+    painter.setPen(QPen(QColor(60, 40, 0), 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(QColor(255, 190, 0));
+    painter.drawPath(triangle);
+    painter.setPen(QPen(QColor(20, 20, 20), 5, Qt::SolidLine, Qt::RoundCap));
+    painter.drawLine(QPointF(46, 38), QPointF(46, 49));
+    painter.drawPoint(QPointF(46, 56));
+}
+
+// Grey and faded, as desktops show what is switched off.
+QPixmap Dimmed(const QPixmap& pixmap) {
+    QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            int grey = qGray(line[x]);
+            line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) * 2 / 5);
+        }
+    }
+    return QPixmap::fromImage(image);
+}
+
 }  // namespace
 
-QIcon BeamclockIcon() {
+QIcon BeamclockIcon(IconMark mark) {
     QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        icon.addPixmap(Draw(size));
+        QPixmap pixmap = Draw(size);
+        if (mark == IconMark::Warning) {
+            DrawWarning(pixmap);
+        } else if (mark == IconMark::Dimmed) {
+            pixmap = Dimmed(pixmap);
+        }
+        icon.addPixmap(pixmap);
     }
     return icon;
 }

@@ -52,6 +52,16 @@ void ShrinkToFit(QWidget* control, const QString& text) {
     control->setFont(font);
 }
 
+// A caption a little wider in the platform's font than the place it was given: widened evenly
+// on both sides, so it stays centred where it was, with a pixel to spare for the last letter.
+void WidenToFit(QLabel* label) {
+    int needed = QFontMetrics(label->font()).horizontalAdvance(label->text()) + 2;
+    if (needed > label->width()) {
+        int grow = needed - label->width();
+        label->setGeometry(label->geometry().adjusted(-grow / 2, 0, grow - grow / 2, 0));
+    }
+}
+
 }  // namespace
 
 QString VersionText() {
@@ -69,11 +79,18 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     setWindowTitle("Beamclock");
     setWindowIcon(BeamclockIcon());
     setFixedSize(Twips(0, 0, 5745, 3435).size());
+    // Of fixed size, so nothing to maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
     setFont(SansSerif(8));
     CreateControls();
 
     SendUDP.setObjectName("SendUDP");
-    SendUDP.OnTimeout([this] { setter_.Tick(); });
+    SendUDP.OnTimeout([this] {
+        setter_.Tick();
+        ShowSendingState();
+    });
     SendUDP.OnClockSet([this](std::int64_t step) { setter_.ClockWasSet(step); });
     SendUDP.Start();  // enabled from the window's creation; its first tick follows the load
 
@@ -81,7 +98,9 @@ KorvelSetTime::KorvelSetTime(WindowParts parts, QWidget* parent)
     Timer1.OnTimeout([this] { ShowPcTime(); });
 
     setter_.timeReference().onChanged = [this] { MirrorTimeReference(); };
-    tray_ = std::make_unique<TrayIcon>(windowIcon(), [this] { ShowFromTray(); });
+    TrayLooks looks{windowIcon(), BeamclockIcon(IconMark::Warning),
+                    BeamclockIcon(IconMark::Dimmed)};
+    tray_ = std::make_unique<TrayIcon>(looks, [this] { ShowFromTray(); });
 }
 
 KorvelSetTime::~KorvelSetTime() = default;
@@ -132,6 +151,9 @@ void KorvelSetTime::CreateControls() {
     Label8 = Place<QLabel>(this, "Label8", Twips(2040, 1080, 1935, 255), "PC Local Time and Date");
     Label6 = Place<QLabel>(this, "Label6", Twips(720, 120, 4665, 405),
                            "Set Clock Time Using USB-IR Emitter");
+    for (QLabel* caption : {Label3, Label1, Label5, Label10, Label8}) {
+        WidenToFit(caption);
+    }
     Label6->setFont(SansSerif(12, true));
     Label6->setAlignment(Qt::AlignCenter);
     ShrinkToFit(Label6, Label6->text());
@@ -178,6 +200,10 @@ void KorvelSetTime::ShowPcTime() {
 void KorvelSetTime::FillPortList() {
     for (const std::string& entry : PortListEntries(parts_.probe)) {
         Combo2->addItem(QString::fromStdString(entry));
+        std::optional<std::int16_t> number = PortNumberFromEntry(entry);
+        if (number && parts_.deviceOf) {
+            Combo2->SetEntryTip(Combo2->count() - 1, *number, parts_.deviceOf(*number));
+        }
     }
 }
 
@@ -214,6 +240,11 @@ void KorvelSetTime::ShowFromTray() {
     Timer1.Start();
 }
 
+void KorvelSetTime::ShowSendingState() {
+    tray_->Follow(Log(), parts_.steadyMilliseconds ? parts_.steadyMilliseconds()
+                                                   : KeptPort::SteadyClockMilliseconds());
+}
+
 void KorvelSetTime::ShowOnRequest() {
     Log().ShowRequested();
     ShowFromTray();
@@ -226,7 +257,20 @@ void KorvelSetTime::Warn() {
     }
     QMessageBox box(QMessageBox::Warning, "ERROR", "Please check your comm settings",
                     QMessageBox::Ok, this);
+    box.setInformativeText(WarningCause());
     box.exec();
+}
+
+// What failed is the open, in practice: the device as the probe finds it now, in the words the
+// log uses, and where to learn more.
+QString KorvelSetTime::WarningCause() {
+    std::string device = setter_.port().Device();
+    QString cause;
+    if (!device.empty()) {
+        DeviceProbe probe = parts_.probeDevice ? parts_.probeDevice(device) : ProbeDevice(device);
+        cause = QString::fromStdString(device + ": " + ProbeReason(probe) + ".\n\n");
+    }
+    return cause + "beamclock-doctor tells more, and what to do.";
 }
 
 bool KorvelSetTime::trayIconShown() const {

@@ -14,6 +14,7 @@
 #include "clock/clock_setter.h"
 #include "clock/pc_clock.h"
 #include "qtcore/mark_timer.h"
+#include "serial/device_probe.h"
 #include "serial/port_list.h"
 #include "serial/serial_port.h"
 #include "ui/port_list_box.h"
@@ -29,6 +30,12 @@ struct WindowParts {
     AvailabilityProbe probe;
     std::function<void()> warn;  // empty: the window's own message box
     std::function<void()> end;   // ends the program once the window has unloaded
+    // Port n's device, for the list's tips; empty: the entries have none.
+    std::function<std::string(std::int16_t)> deviceOf = {};
+    // Why a device cannot be had, for the warning; empty: ProbeDevice.
+    std::function<DeviceProbe(const std::string&)> probeDevice = {};
+    // For the tray's notifications; empty: the steady clock.
+    std::function<std::int64_t()> steadyMilliseconds = {};
 };
 
 // The program's one window. Every control keeps the short name it has always had, also as
@@ -84,7 +91,9 @@ class KorvelSetTime : public QWidget {
     void SelectOption(int index);
     void MirrorTimeReference();
     void ShowFromTray();
+    void ShowSendingState();
     void Warn();
+    QString WarningCause();
 
     WindowParts parts_;
     std::filesystem::path settingsFile_;

@@ -1,9 +1,11 @@
 #include <QApplication>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "clock/pc_clock.h"
 #include "desktop/single_instance.h"
+#include "desktop/tray_icon.h"
 #include "qtcore/process.h"
 #include "qtcore/system_requests.h"
 #include "serial/port_list.h"
@@ -11,8 +13,44 @@
 #include "settings/settings_file.h"
 #include "settings/settings_location.h"
 #include "ui/korvel_set_time.h"
+#include "version.h"
+
+namespace {
+
+constexpr const char kUsage[] =
+    "Usage: beamclock [--tray]\n"
+    "Keeps an infrared wall clock set from this computer's clock: a clock packet on every even\n"
+    "second to the serial port chosen in the window.\n"
+    "\n"
+    "  --tray     start in the notification area with the window hidden, where there is one\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "beamclock-doctor tells why the clock is not being set.\n";
+
+bool Given(int argc, char* argv[], const char* option) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
+    // Answered before anything of the program starts: no display, no log, no lock.
+    if (Given(argc, argv, "--help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (Given(argc, argv, "--version")) {
+        std::printf("Beamclock %s\n", kVersion);
+        return 0;
+    }
+    // Other arguments are Qt's own (-platform, a session manager's -session) or none at all.
+    bool inTray = Given(argc, argv, "--tray");
     StartProcess(Program::Window);
     QApplication app(argc, argv);
     app.setApplicationName("Beamclock");
@@ -34,7 +72,8 @@ int main(int argc, char* argv[]) {
                           programDirectory,
                           [&names](std::int16_t n) { return IsComPortAvailable(n, names); },
                           {},
-                          [] { QApplication::exit(0); }});
+                          [] { QApplication::exit(0); },
+                          [&names](std::int16_t n) { return names.DeviceFor(n); }});
     // Before the claim: a second start may ask this copy to show itself as soon as it holds it.
     SystemRequests requests({.close = [&window] { window.close(); },
                              .reload = {},  // SIGHUP, a lost session, closes it
@@ -48,6 +87,10 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     window.Load();
-    window.show();
+    if (inTray) {
+        StartInTray(window);
+    } else {
+        window.show();
+    }
     return app.exec();
 }

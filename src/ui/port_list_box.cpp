@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QWheelEvent>
 
+#include "serial/device_identity.h"
 #include "serial/port_selection.h"
 
 PortListBox::PortListBox(QWidget* parent) : QComboBox(parent) {
@@ -44,6 +45,26 @@ void PortListBox::SelectShownEntry() {
     if (currentText() != shown) {
         setEditText(shown);
     }
+}
+
+void PortListBox::SetEntryTip(int index, int number, const std::string& device) {
+    std::string name = "COM" + std::to_string(number);
+    // Windows' \\.\COMn is the entry's own name.
+    std::string shown = device.rfind("\\\\.\\", 0) == 0 ? device.substr(4) : device;
+    QStringList lines{
+        QString::fromStdString(shown.empty() || shown == name ? name : name + ": " + shown)};
+    DeviceIdentity identity = IdentifyDevice(device);
+    std::string maker = identity.manufacturer;
+    if (!identity.serialNumber.empty()) {
+        maker +=
+            (maker.empty() ? "" : ", ") + std::string("serial number ") + identity.serialNumber;
+    }
+    for (const std::string& line : {identity.description, maker, identity.byId}) {
+        if (!line.empty() && line != shown) {
+            lines << QString::fromStdString(line);
+        }
+    }
+    setItemData(index, lines.join('\n'), Qt::ToolTipRole);
 }
 
 void PortListBox::wheelEvent(QWheelEvent* event) {

@@ -7,6 +7,7 @@ import random
 import select
 import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import time
@@ -35,8 +36,10 @@ def run(*command, env=None):
 class XSession:
     """Xvfb with openbox and, unless told otherwise, trayer as the tray host."""
 
-    def __init__(self, tray=True, taskbar=False):
+    def __init__(self, tray=True, taskbar=False, framebuffer=False):
         self.processes = []
+        # Xvfb keeps the screen in a file there, so a test can see what was drawn.
+        self.framebuffer = tempfile.mkdtemp(prefix="beamclock-screen-") if framebuffer else None
         self.display = self._start_server()
         self.env = dict(os.environ, DISPLAY=self.display)
         self.env.pop("QT_QPA_PLATFORM", None)
@@ -63,7 +66,8 @@ class XSession:
                     os.path.exists(f"/tmp/.X11-unix/X{number}"):
                 continue
             server = subprocess.Popen(
-                ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                ["Xvfb", f":{number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"]
+                + (["-fbdir", self.framebuffer] if self.framebuffer else []),
                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             env = dict(os.environ, DISPLAY=f":{number}")
             if wait_until(lambda: server.poll() is not None or
@@ -99,6 +103,8 @@ class XSession:
     def stop(self):
         if getattr(self, "config", None):
             os.unlink(self.config)
+        if self.framebuffer:
+            shutil.rmtree(self.framebuffer, ignore_errors=True)
         for process in reversed(self.processes):
             process.terminate()
             try:
@@ -131,6 +137,20 @@ class XSession:
                 windows.append((stripped.split()[0], in_tray))
             ancestors.append((indent, stripped))
         return windows
+
+    def pixels(self, window):
+        """What the screen shows where the window is, from Xvfb's screen file (XWD)."""
+        field = dict(line.strip().split(": ", 1) for line in
+                     self.x("xwininfo", "-id", window).splitlines() if ": " in line)
+        left, top = int(field["Absolute upper-left X"]), int(field["Absolute upper-left Y"])
+        with open(os.path.join(self.framebuffer, "Xvfb_screen0"), "rb") as file:
+            screen = file.read()
+        order = ">" if screen[4:8] == b"\0\0\0\7" else "<"  # by the file format's version
+        size, *_, bits, line = struct.unpack(order + "13I", screen[:52])
+        start = size + 12 * struct.unpack(order + "I", screen[76:80])[0] + left * bits // 8
+        width = int(field["Width"]) * bits // 8
+        return b"".join(screen[start + y * line:start + y * line + width]
+                        for y in range(top, top + int(field["Height"])))
 
     def tray_icon_present(self):
         return any(in_tray for _, in_tray in self.program_windows())
@@ -245,11 +265,11 @@ class Program:
                 file.write(settings.encode("latin-1") if isinstance(settings, str) else settings)
         self.process = None
 
-    def start(self, env, stderr=subprocess.STDOUT):
+    def start(self, env, stderr=subprocess.STDOUT, arguments=()):
         env = dict(env, TZ=ZONE, XDG_CONFIG_HOME=self.config_home,
                    XDG_STATE_HOME=self.state_home)
-        self.process = subprocess.Popen([self.executable], env=env, stdout=subprocess.PIPE,
-                                        stderr=stderr, text=True)
+        self.process = subprocess.Popen([self.executable, *arguments], env=env,
+                                        stdout=subprocess.PIPE, stderr=stderr, text=True)
 
     def wait(self, timeout=10):
         return self.process.wait(timeout=timeout)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/fsuid.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,3 +38,10 @@ inline void AsUnprivileged(const std::function<void()>& check) {
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
 }
+
+// This thread's file access as the unprivileged account while it lives, where a fork will not
+// do: a Qt program's child inherits its thread pools without their threads.
+struct FileAccessAsUnprivileged {
+    FileAccessAsUnprivileged() { ::setfsgid(UnprivilegedUid()), ::setfsuid(UnprivilegedUid()); }
+    ~FileAccessAsUnprivileged() { ::setfsuid(::geteuid()), ::setfsgid(::getegid()); }
+};

@@ -39,9 +39,11 @@ class RecordingPort final : public SerialPort {
     }
 
     bool Vanished() const override { return open && vanished; }
+    std::string Device() const override { return device; }
 
     std::int16_t commPort = 1;
     bool vanished = false;
+    std::string device;  // none unless the test names one
     std::string settings;
     bool open = false;
     bool failWrites = false;

@@ -10,7 +10,9 @@
 #include <QWheelEvent>
 
 #include "desktop/tray_icon.h"
+#include "log/event_log.h"
 #include "settings/settings_file.h"
+#include "support/as_user.h"
 #include "support/fake_clock.h"
 #include "support/recording_port.h"
 #include "support/temp_dir.h"
@@ -29,6 +31,9 @@ class Window : public ::testing::Test {
     bool probeThrows = false;            // makes the load's "fill port list" step fail
     std::function<void()> whileFilling;  // what the test looks at as the list is filled
     int warnings = 0;
+    std::function<std::string(std::int16_t)> ports = [this](int n) {
+        return n == 5 ? port.device : "";
+    };
     std::unique_ptr<KorvelSetTime> window;
 
     void Create(bool useMessageBox = false) {
@@ -50,7 +55,8 @@ class Window : public ::testing::Test {
                                                             return available.count(n) > 0;
                                                         },
                                                         warn,
-                                                        {}});
+                                                        {},
+                                                        ports});
     }
     void Start(bool useMessageBox = false) {
         Create(useMessageBox);
@@ -89,7 +95,7 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
         {"Label2", "Version 1.0.2", QRect(282, 420, 83, 15), true},
         {"Label5", "Korvel, Inc.", QRect(8, 208, 151, 17), true},
         {"Label10", "IR Emitter Com Port", QRect(24, 120, 113, 15), true},
-        {"Label8", "PC Local Time and Date", QRect(136, 72, 129, 17), true},
+        {"Label8", "PC Local Time and Date", QRect(134, 72, 133, 17), true},  // widened to fit
         {"Label6", "Set Clock Time Using USB-IR Emitter", QRect(48, 8, 311, 27), true},
     };
     for (const Expected& control : controls) {
@@ -110,6 +116,7 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
     EXPECT_EQ(window->findChildren<QRadioButton*>("Option1").size(), 2);
     // Label2 lies below the client area and is never seen.
     EXPECT_GT(window->Label2->y(), window->height());
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
 }
 
 TEST_F(Window, TabOrderFollowsTheTabIndexes) {
@@ -256,10 +263,20 @@ TEST_F(Window, TypingIntoThePortListRunsNothing) {
     EXPECT_EQ(Saved("COMPORT"), "-");
 }
 
-TEST_F(Window, AFailedChoiceShowsTheWarningAndIsStillSaved) {
+TEST_F(Window, AFailedChoiceShowsTheWarningWithItsCauseAndIsStillSaved) {
+    port.device = (dir.path() / "ttyS4").string();  // root's, a port this user may not open
+    WriteFile(port.device, "");
+    std::filesystem::permissions(port.device, std::filesystem::perms::owner_write);
+    GiveToUnprivileged(dir.path());
+    Log() = EventLog([] { return UtcInstant(2026, 12, 6, 14, 5, 9) * 1000; });
+    FileAccessAsUnprivileged user;
     Start(true);
+    EXPECT_EQ(window->Combo2->itemData(5, Qt::ToolTipRole).toString().toStdString(),
+              "COM5: " + port.device);
+    window->SendUDP.Fire();
+    EXPECT_EQ(window->tray().icon().toolTip(), "Set PC Time from GPS\nNo port chosen");
     port.missing = {5};
-    QString seenText, seenTitle;
+    QString seenText, seenTitle, seenCause;
     QMessageBox::Icon seenIcon = QMessageBox::NoIcon;
     QTimer::singleShot(50, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -267,6 +284,7 @@ TEST_F(Window, AFailedChoiceShowsTheWarningAndIsStillSaved) {
         seenText = box->text();
         seenTitle = box->windowTitle();
         seenIcon = box->icon();
+        seenCause = box->informativeText();
         EXPECT_EQ(box->buttons().size(), 1);
         box->button(QMessageBox::Ok)->click();
     });
@@ -274,8 +292,15 @@ TEST_F(Window, AFailedChoiceShowsTheWarningAndIsStillSaved) {
     EXPECT_EQ(seenText, "Please check your comm settings");
     EXPECT_EQ(seenTitle, "ERROR");
     EXPECT_EQ(seenIcon, QMessageBox::Warning);
+    EXPECT_EQ(seenCause.toStdString(),
+              port.device + ": permission denied.\n\nbeamclock-doctor tells more, and what to do.");
     EXPECT_FALSE(port.open);
     EXPECT_EQ(Saved("COMPORT"), "COM5");  // " COM5", read back without its blank
+    window->SendUDP.Fire();
+    EXPECT_EQ(window->tray().icon().toolTip().toStdString(),
+              "Set PC Time from GPS\nCOM5 (" + port.device +
+                  "): permission denied since 14:05:09, not sending");
+    Log() = EventLog();
 }
 
 TEST_F(Window, OptionButtonsSwitchTheModeAndStaySelectedWhenClickedAgain) {
