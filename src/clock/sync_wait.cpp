@@ -16,6 +16,12 @@ void SyncWait::ReadSetting(const std::filesystem::path& settingsFile) {
 
 bool SyncWait::MaySend() {
     ClockSync sync = read_();
+    if (!sync.known && !toldUnknown_) {
+        toldUnknown_ = true;
+        Log().Message(Priority::Notice,
+                      "the system does not say whether its clock is "
+                      "synchronised: sending the time it shows");
+    }
     // A system that does not say is taken at its word, as the window program takes every PC.
     bool wait = !sendRegardless_ && sync.known && !sync.synchronised;
     if (wait && !waiting_) {

@@ -30,6 +30,7 @@ class SyncWait {
     Reader read_;
     bool sendRegardless_ = false;
     bool waiting_ = false;
+    bool toldUnknown_ = false;
 };
 
 // The words for the state while it waits, in the log and the service's status.
