@@ -11,7 +11,7 @@ std::string StateReason(const DeviceProbe& probe) {
         case DeviceState::Missing:
             return kNoSuchDevice;
         case DeviceState::PermissionDenied:
-            return "permission denied";
+            return "permission denied" + (probe.how.empty() ? "" : " (" + probe.how + ")");
         case DeviceState::HeldByAnother:
             return kHeldByAnother + (probe.how.empty() ? "" : ", " + probe.how);
         case DeviceState::NotATerminal:

@@ -1,6 +1,7 @@
 #include "serial/device_probe.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -108,10 +110,25 @@ std::string LockFileNote(const std::string& device) {
 
 }  // namespace
 
+// "mode 0660, group dialout": what a user refused needs to know to ask for the right fix.
+std::string Permissions(const std::string& device) {
+    struct stat info {};
+    if (::stat(device.c_str(), &info) != 0) {
+        return {};
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    group* owners = ::getgrgid(info.st_gid);
+    return std::string("mode ") + mode + ", group " +
+           (owners != nullptr ? owners->gr_name : std::to_string(info.st_gid));
+}
+
 DeviceProbe ProbeDevice(const std::string& device) {
     DeviceClaim claim = ClaimDevice(device);
     if (claim.fd >= 0) {
         ::close(claim.fd);
     }
-    return {claim.state, claim.how, device.empty() ? std::string() : LockFileNote(device)};
+    std::string how =
+        claim.state == DeviceState::PermissionDenied ? Permissions(device) : claim.how;
+    return {claim.state, how, device.empty() ? std::string() : LockFileNote(device)};
 }

@@ -16,7 +16,7 @@ DeviceProbe ProbeDevice(const std::string& device) {
             case ERROR_PATH_NOT_FOUND:
                 return {DeviceState::Missing, {}, {}};
             case ERROR_ACCESS_DENIED:  // what another program's open of a COM port gives
-                return {DeviceState::PermissionDenied, "access denied", {}};
+                return {DeviceState::PermissionDenied, {}, {}};
             case ERROR_SHARING_VIOLATION:
                 return {DeviceState::HeldByAnother, "in use by another program", {}};
             default:

@@ -293,13 +293,15 @@ TEST_F(Window, AFailedChoiceShowsTheWarningWithItsCauseAndIsStillSaved) {
     EXPECT_EQ(seenTitle, "ERROR");
     EXPECT_EQ(seenIcon, QMessageBox::Warning);
     EXPECT_EQ(seenCause.toStdString(),
-              port.device + ": permission denied.\n\nbeamclock-doctor tells more, and what to do.");
+              port.device +
+                  ": permission denied (mode 0200, group root).\n\nbeamclock-doctor tells more, "
+                  "and what to do.");
     EXPECT_FALSE(port.open);
     EXPECT_EQ(Saved("COMPORT"), "COM5");  // " COM5", read back without its blank
     window->SendUDP.Fire();
     EXPECT_EQ(window->tray().icon().toolTip().toStdString(),
               "Set PC Time from GPS\nCOM5 (" + port.device +
-                  "): permission denied since 14:05:09, not sending");
+                  "): permission denied (mode 0200, group root) since 14:05:09, not sending");
     Log() = EventLog();
 }
 
