@@ -1,6 +1,7 @@
 #include "doctor/service_check.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -72,13 +73,11 @@ void CheckUnit(const UnitState& unit, const std::string& unitName, Report& repor
     }
 }
 
-// The kind of a character device as the kernel names its driver in /proc/devices ("ttyUSB"),
-// which DeviceAllow=char-KIND names.
-std::string CharDeviceKind(const std::string& device) {
-    struct stat info {};
-    if (::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
-        return "";
-    }
+// The names /proc/devices gives a character device's major number, which DeviceAllow=char-KIND
+// goes by. Several drivers may share a major ("4 /dev/vc/0", "4 tty", "4 ttyS"), and systemd
+// then allows it for any of them.
+std::vector<std::string> CharDeviceKinds(dev_t device) {
+    std::vector<std::string> kinds;
     std::ifstream devices("/proc/devices");
     bool characters = false;
     for (std::string line; std::getline(devices, line);) {
@@ -87,28 +86,40 @@ std::string CharDeviceKind(const std::string& device) {
         if (line == "Character devices:" || line == "Block devices:") {
             characters = line[0] == 'C';
         } else if (characters && std::sscanf(line.c_str(), "%u %63s", &number, name) == 2 &&
-                   number == major(info.st_rdev)) {
-            return name;
+                   number == major(device)) {
+            kinds.emplace_back(name);
         }
     }
-    return "";
+    return kinds;
+}
+
+std::string Joined(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& entry : entries) {
+        text += (text.empty() ? "" : ", ") + entry;
+    }
+    return text;
 }
 
 // The group may open the device; so must the unit's sandbox, which opens only the kinds its
 // DeviceAllow= names.
 void CheckDeviceRules(const std::string& device, const UnitState& unit, const std::string& unitName,
                       Report& report) {
-    std::string kind = CharDeviceKind(device);
-    if (unit.deviceAllow.empty() || kind.empty() ||
-        (" " + unit.deviceAllow + " ").find(" char-" + kind + " ") != std::string::npos) {
+    if (DeviceAllowCovers(unit.deviceAllow, device)) {
         report.Add(kPortSection, "device", Level::Ok, device + ": the group dialout may open it");
         return;
     }
+    struct stat info {};
+    std::vector<std::string> kinds;
+    if (::stat(device.c_str(), &info) == 0) {
+        kinds = CharDeviceKinds(info.st_rdev);
+    }
+    // The last of a shared major's names is the serial driver's ("ttyS" after "tty").
+    std::string rule = kinds.empty() ? device : "char-" + kinds.back();
     report.Add(kPortSection, "device", Level::Problem,
                device + ": the group dialout may open it, but the service's sandbox does not (" +
-                   unit.deviceAllow + "): a device of the kind " + kind +
-                   " needs DeviceAllow=char-" + kind + " rw, in a drop-in made with sudo " +
-                   "systemctl edit " + unitName);
+                   Joined(unit.deviceAllow) + "): it needs DeviceAllow=" + rule +
+                   " rw, in a drop-in made with sudo systemctl edit " + unitName);
 }
 
 // What the service does with a clock that is not synchronised, which the clock check found.
@@ -190,12 +201,43 @@ void CheckDevice(const std::string& device, gid_t dialout, const UnitState& unit
 
 }  // namespace
 
+bool DeviceAllowCovers(const std::vector<std::string>& deviceAllow, const std::string& device) {
+    struct stat info {};
+    if (deviceAllow.empty() || ::stat(device.c_str(), &info) != 0 || !S_ISCHR(info.st_mode)) {
+        return true;  // systemd was not asked, or there is nothing its rules could be held to
+    }
+    std::vector<std::string> kinds = CharDeviceKinds(info.st_rdev);
+    for (const std::string& entry : deviceAllow) {
+        std::size_t space = entry.find(' ');
+        std::string pattern = entry.substr(0, space);
+        std::string access = space == std::string::npos ? "rwm" : entry.substr(space + 1);
+        if (access.find('r') == std::string::npos || access.find('w') == std::string::npos) {
+            continue;
+        }
+        if (pattern.rfind("char-", 0) == 0) {
+            for (const std::string& kind : kinds) {
+                if (::fnmatch(pattern.c_str() + 5, kind.c_str(), 0) == 0) {
+                    return true;
+                }
+            }
+        } else {
+            struct stat allowed {};
+            if (::stat(pattern.c_str(), &allowed) == 0 && S_ISCHR(allowed.st_mode) &&
+                allowed.st_rdev == info.st_rdev) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 fs::path SystemRoot() {
     const char* root = std::getenv("BEAMCLOCK_DOCTOR_ROOT");
     return root != nullptr && *root != '\0' ? fs::path(root) : fs::path("/");
 }
 
 UnitState UnitFromSystemctl(const std::string& output) {
+    UnitState unit;
     std::map<std::string, std::string> values;
     std::istringstream lines(output);
     for (std::string line; std::getline(lines, line);) {
@@ -203,13 +245,15 @@ UnitState UnitFromSystemctl(const std::string& output) {
         if (equals != std::string::npos) {
             values[line.substr(0, equals)] = line.substr(equals + 1);
         }
+        // One line for each entry, all named DeviceAllow.
+        if (line.rfind("DeviceAllow=", 0) == 0 && line.size() > equals + 1) {
+            unit.deviceAllow.push_back(line.substr(equals + 1));
+        }
     }
-    UnitState unit;
     unit.known = values.count("LoadState") != 0;
     unit.installed = values["LoadState"] == "loaded";
     unit.enabled = values["UnitFileState"] == "enabled";
     unit.active = values["ActiveState"] == "active";
-    unit.deviceAllow = values["DeviceAllow"];
     unit.words = values["LoadState"] + ", " +
                  (values["UnitFileState"].empty() ? "?" : values["UnitFileState"]) + ", " +
                  values["ActiveState"] + " (" + values["SubState"] + ")";

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "doctor/modes.h"
 #include "doctor/processes.h"
@@ -20,9 +21,9 @@ struct UnitState {
     bool enabled = false;    // it starts at boot
     bool active = false;     // it runs now
     std::string words;       // "loaded, enabled, active (running)": systemd's own words
-    // The devices its sandbox lets it open, as systemd shows them ("char-ttyUSB rw ..."); empty
-    // where systemd was not asked.
-    std::string deviceAllow;
+    // The devices its sandbox lets it open, as systemd shows them, one line each ("char-ttyUSB
+    // rw"); empty where systemd was not asked.
+    std::vector<std::string> deviceAllow;
 };
 
 // The output of systemctl show -p LoadState,UnitFileState,ActiveState,SubState.
@@ -33,6 +34,10 @@ UnitState UnitFromFiles(const std::filesystem::path& root, const ServiceInstance
                         bool serviceProcessRuns);
 UnitState QueryUnit(const std::filesystem::path& root, const ServiceInstance& instance,
                     const ProcessTable& processes);
+
+// Whether DeviceAllow= entries like these let the device be opened: "char-KIND" allows every
+// device of a major number that /proc/devices names KIND (a glob), a path that one device.
+bool DeviceAllowCovers(const std::vector<std::string>& deviceAllow, const std::string& device);
 
 // Whether a user that is neither root nor the owner, with the given groups, may read the file:
 // the others' bits, or the group's for a member, on the file and for search on each folder.

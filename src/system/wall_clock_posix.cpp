@@ -39,7 +39,10 @@ ClockSync ReadClockSync() {
         return sync;
     }
     sync.known = true;
-    sync.synchronised = result != TIME_ERROR && (state.status & STA_UNSYNC) == 0;
+    // As timedatectl decides it: a maximum error under the kernel's limit of 16 s. Not
+    // STA_UNSYNC, which chrony keeps set while synchronised, to keep the kernel from writing
+    // the real-time clock; the kernel sets it anyway once the error reaches the limit.
+    sync.synchronised = state.maxerror < 16'000'000;
     sync.estimatedErrorMs = static_cast<double>(state.esterror) / 1000.0;
     sync.maximumErrorMs = static_cast<double>(state.maxerror) / 1000.0;
 #endif

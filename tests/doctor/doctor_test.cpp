@@ -486,6 +486,16 @@ TEST(DoctorService, TheBoxAsTheServiceSeesIt) {
     ::kill(service, SIGKILL);
     ::waitpid(service, nullptr, 0);
 
+    // systemctl show gives each DeviceAllow= entry a line; the rule holds for the whole major.
+    UnitState shown = UnitFromSystemctl(
+        "LoadState=loaded\nDeviceAllow=char-ttyS rw\nDeviceAllow=char-pts rw\nDeviceAllow=\n");
+    EXPECT_EQ(shown.deviceAllow, (std::vector<std::string>{"char-ttyS rw", "char-pts rw"}));
+    EXPECT_TRUE(DeviceAllowCovers(shown.deviceAllow, line.device()));
+    EXPECT_TRUE(DeviceAllowCovers({"char-p?s", line.device() + " r"}, line.device()));
+    EXPECT_FALSE(
+        DeviceAllowCovers({"char-ttyS rw", "char-pts r", line.device() + " w"}, line.device()));
+    EXPECT_TRUE(DeviceAllowCovers({"char-/dev/console rw"}, "/dev/ptmx"));  // 5: also /dev/tty
+
     std::filesystem::remove(file);
     EXPECT_NE(texts(check()).find("Skyfix.ini is missing"), std::string::npos);
     std::filesystem::create_symlink("Skyfix.ini", file);  // a loop is there, not missing
