@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "serial/device_access.h"
 #include "serial/device_claim.h"
 
 namespace {
@@ -114,4 +115,13 @@ DeviceProbe ProbeDevice(const std::string& device) {
         ::close(claim.fd);
     }
     return {claim.state, claim.how, device.empty() ? std::string() : LockFileNote(device)};
+}
+
+std::string ProbeAdvice(const DeviceProbe& probe, const std::string& device) {
+    if (probe.state == DeviceState::PermissionDenied) {
+        if (std::optional<DeviceFacts> facts = DeviceFactsOf(device)) {
+            return PermissionAdvice(*facts, ThisUser());
+        }
+    }
+    return ProbeReason(probe);
 }

@@ -268,7 +268,7 @@ QString KorvelSetTime::WarningCause() {
     QString cause;
     if (!device.empty()) {
         DeviceProbe probe = parts_.probeDevice ? parts_.probeDevice(device) : ProbeDevice(device);
-        cause = QString::fromStdString(device + ": " + ProbeReason(probe) + ".\n\n");
+        cause = QString::fromStdString(device + ": " + ProbeAdvice(probe, device) + ".\n\n");
     }
     return cause + "beamclock-doctor tells more, and what to do.";
 }

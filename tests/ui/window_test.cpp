@@ -293,7 +293,11 @@ TEST_F(Window, AFailedChoiceShowsTheWarningWithItsCauseAndIsStillSaved) {
     EXPECT_EQ(seenTitle, "ERROR");
     EXPECT_EQ(seenIcon, QMessageBox::Warning);
     EXPECT_EQ(seenCause.toStdString(),
-              port.device + ": permission denied.\n\nbeamclock-doctor tells more, and what to do.");
+              port.device +
+                  ": permission denied (mode 0200, owner root, group root): nobody may open it; "
+                  "an administrator must change the device's permissions (a udev rule), for "
+                  "instance to group dialout with mode 0660.\n\nbeamclock-doctor tells more, "
+                  "and what to do.");
     EXPECT_FALSE(port.open);
     EXPECT_EQ(Saved("COMPORT"), "COM5");  // " COM5", read back without its blank
     window->SendUDP.Fire();
