@@ -95,7 +95,7 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
         {"Label2", "Version 1.0.2", QRect(282, 420, 83, 15), true},
         {"Label5", "Korvel, Inc.", QRect(8, 208, 151, 17), true},
         {"Label10", "IR Emitter Com Port", QRect(24, 120, 113, 15), true},
-        {"Label8", "PC Local Time and Date", QRect(134, 72, 133, 17), true},  // widened to fit
+        {"Label8", "PC Local Time and Date", QRect(136, 72, 133, 17), true},  // widened to fit
         {"Label6", "Set Clock Time Using USB-IR Emitter", QRect(48, 8, 311, 27), true},
     };
     for (const Expected& control : controls) {
