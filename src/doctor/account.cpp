@@ -11,25 +11,6 @@
 
 namespace {
 
-std::vector<gid_t> ConfiguredGroups(const char* name, gid_t primary) {
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    if (::getgrouplist(name, primary, groups.data(), &count) < 0) {
-        groups.resize(static_cast<std::size_t>(count));
-        ::getgrouplist(name, primary, groups.data(), &count);
-    }
-    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
-    return groups;
-}
-
-std::vector<gid_t> ProcessGroups() {
-    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
-    groups.resize(static_cast<std::size_t>(
-        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
-    groups.push_back(::getegid());
-    return groups;
-}
-
 // The account's HOME, groups and ids; kept are the ids the process may take back.
 bool TakeOn(const Account& account, uid_t keptUid, gid_t keptGid) {
     ::setenv("HOME", account.home.c_str(), 1);
@@ -67,7 +48,7 @@ Account ReportedAccount() {
     account.gid = entry != nullptr ? entry->pw_gid : ::getegid();
     account.name = entry != nullptr ? entry->pw_name : std::to_string(account.uid);
     account.home = entry != nullptr && entry->pw_dir != nullptr ? entry->pw_dir : "";
-    account.accountGroups = entry != nullptr ? ConfiguredGroups(entry->pw_name, entry->pw_gid)
+    account.accountGroups = entry != nullptr ? AccountGroups(entry->pw_name, entry->pw_gid)
                                              : std::vector<gid_t>{account.gid};
     account.sessionGroups = account.viaSudo ? account.accountGroups : ProcessGroups();
     account.isRoot = !account.viaSudo && account.uid == 0;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "doctor/advice.h"
 #include "doctor/report.h"
+#include "serial/device_access.h"
 
 // The user the doctor reports for: whoever runs it, or, under sudo, the user who ran sudo,
 // since that is whose Beamclock they are asking about.

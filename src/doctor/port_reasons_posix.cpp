@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include "doctor/account.h"
-#include "doctor/advice.h"
 #include "doctor/processes.h"
+#include "serial/device_access.h"
 
 namespace {
 

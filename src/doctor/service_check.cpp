@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "clock/sync_wait.h"
-#include "doctor/advice.h"
 #include "doctor/ports_check.h"
 #include "doctor/run_for_output.h"
 #include "doctor/settings_check.h"
+#include "serial/device_access.h"
 #include "serial/device_probe.h"
 #include "system/wall_clock.h"
 

@@ -36,3 +36,7 @@ inline bool DeviceIsFree(const std::string& device) {
 // Why an open failed, in a few words for the log: "no such device", "permission denied" ...
 // and the lock file, where there is one, since it may name who holds the device.
 std::string ProbeReason(const DeviceProbe& probe);
+
+// The reason and, where the system tells it, what the user can do: for a device the user may
+// not open, its mode and group and whether joining that group would help.
+std::string ProbeAdvice(const DeviceProbe& probe, const std::string& device);

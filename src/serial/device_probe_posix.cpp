@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "serial/device_access.h"
 #include "serial/device_claim.h"
 
 namespace {
@@ -131,4 +132,13 @@ DeviceProbe ProbeDevice(const std::string& device) {
     std::string how =
         claim.state == DeviceState::PermissionDenied ? Permissions(device) : claim.how;
     return {claim.state, how, device.empty() ? std::string() : LockFileNote(device)};
+}
+
+std::string ProbeAdvice(const DeviceProbe& probe, const std::string& device) {
+    if (probe.state == DeviceState::PermissionDenied) {
+        if (std::optional<DeviceFacts> facts = DeviceFactsOf(device)) {
+            return PermissionAdvice(*facts, ThisUser());
+        }
+    }
+    return ProbeReason(probe);
 }

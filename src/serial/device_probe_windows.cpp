@@ -26,3 +26,7 @@ DeviceProbe ProbeDevice(const std::string& device) {
     ::CloseHandle(handle);
     return {DeviceState::Free, {}, {}};
 }
+
+std::string ProbeAdvice(const DeviceProbe& probe, const std::string&) {
+    return ProbeReason(probe);  // Windows says no more than that access was denied
+}

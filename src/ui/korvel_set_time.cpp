@@ -52,13 +52,12 @@ void ShrinkToFit(QWidget* control, const QString& text) {
     control->setFont(font);
 }
 
-// A caption a little wider in the platform's font than the place it was given: widened evenly
-// on both sides, so it stays centred where it was, with a pixel to spare for the last letter.
+// A caption a little wider in the platform's font than the place it was given: widened to the
+// right, with a pixel to spare for the last letter, so that its text starts where it always did.
 void WidenToFit(QLabel* label) {
     int needed = QFontMetrics(label->font()).horizontalAdvance(label->text()) + 2;
     if (needed > label->width()) {
-        int grow = needed - label->width();
-        label->setGeometry(label->geometry().adjusted(-grow / 2, 0, grow - grow / 2, 0));
+        label->resize(needed, label->height());
     }
 }
 
@@ -268,7 +267,7 @@ QString KorvelSetTime::WarningCause() {
     QString cause;
     if (!device.empty()) {
         DeviceProbe probe = parts_.probeDevice ? parts_.probeDevice(device) : ProbeDevice(device);
-        cause = QString::fromStdString(device + ": " + ProbeReason(probe) + ".\n\n");
+        cause = QString::fromStdString(device + ": " + ProbeAdvice(probe, device) + ".\n\n");
     }
     return cause + "beamclock-doctor tells more, and what to do.";
 }

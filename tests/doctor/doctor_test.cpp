@@ -12,7 +12,6 @@
 
 #include "clock/time_reference.h"
 #include "doctor/account.h"
-#include "doctor/advice.h"
 #include "doctor/clock_check.h"
 #include "doctor/journal.h"
 #include "doctor/ports_check.h"
@@ -21,6 +20,7 @@
 #include "doctor/run_for_output.h"
 #include "doctor/service_check.h"
 #include "doctor/settings_check.h"
+#include "serial/device_access.h"
 #include "serial/device_probe.h"
 #include "serial/port_selection.h"
 #include "support/as_user.h"

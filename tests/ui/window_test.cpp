@@ -95,7 +95,7 @@ TEST_F(Window, EveryControlHasItsTextPlaceAndVisibility) {
         {"Label2", "Version 1.0.2", QRect(282, 420, 83, 15), true},
         {"Label5", "Korvel, Inc.", QRect(8, 208, 151, 17), true},
         {"Label10", "IR Emitter Com Port", QRect(24, 120, 113, 15), true},
-        {"Label8", "PC Local Time and Date", QRect(134, 72, 133, 17), true},  // widened to fit
+        {"Label8", "PC Local Time and Date", QRect(136, 72, 133, 17), true},  // widened to fit
         {"Label6", "Set Clock Time Using USB-IR Emitter", QRect(48, 8, 311, 27), true},
     };
     for (const Expected& control : controls) {
@@ -294,7 +294,9 @@ TEST_F(Window, AFailedChoiceShowsTheWarningWithItsCauseAndIsStillSaved) {
     EXPECT_EQ(seenIcon, QMessageBox::Warning);
     EXPECT_EQ(seenCause.toStdString(),
               port.device +
-                  ": permission denied (mode 0200, group root).\n\nbeamclock-doctor tells more, "
+                  ": permission denied (mode 0200, owner root, group root): nobody may open it; "
+                  "an administrator must change the device's permissions (a udev rule), for "
+                  "instance to group dialout with mode 0660.\n\nbeamclock-doctor tells more, "
                   "and what to do.");
     EXPECT_FALSE(port.open);
     EXPECT_EQ(Saved("COMPORT"), "COM5");  // " COM5", read back without its blank

@@ -40,3 +40,10 @@ std::string WhoMayOpen(const DeviceFacts& device);
 // only where the group may read and write it and is no privileged one; otherwise who may open
 // it and that an administrator must change the device's permissions.
 std::string PermissionAdvice(const DeviceFacts& device, const UserFacts& user);
+
+// The groups a new login of the account gets, and those this process has now.
+std::vector<gid_t> AccountGroups(const char* name, gid_t primary);
+std::vector<gid_t> ProcessGroups();
+
+// The user this process runs as, for the program's own warning.
+UserFacts ThisUser();

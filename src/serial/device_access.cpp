@@ -1,8 +1,9 @@
-#include "doctor/advice.h"
+#include "serial/device_access.h"
 
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -103,4 +104,32 @@ std::optional<DeviceFacts> DeviceFactsOf(const std::string& device) {
     return DeviceFacts{info.st_mode, info.st_uid, info.st_gid,
                        owner != nullptr ? owner->pw_name : std::to_string(info.st_uid),
                        members != nullptr ? members->gr_name : std::to_string(info.st_gid)};
+}
+
+std::vector<gid_t> AccountGroups(const char* name, gid_t primary) {
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    if (::getgrouplist(name, primary, groups.data(), &count) < 0) {
+        groups.resize(static_cast<std::size_t>(count));
+        ::getgrouplist(name, primary, groups.data(), &count);
+    }
+    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+    return groups;
+}
+
+std::vector<gid_t> ProcessGroups() {
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    groups.resize(static_cast<std::size_t>(
+        std::max(::getgroups(static_cast<int>(groups.size()), groups.data()), 0)));
+    groups.push_back(::getegid());
+    return groups;
+}
+
+UserFacts ThisUser() {
+    passwd* entry = ::getpwuid(::geteuid());
+    if (entry == nullptr) {
+        return {std::to_string(::geteuid()), ::geteuid(), ProcessGroups(), ProcessGroups()};
+    }
+    return {entry->pw_name, entry->pw_uid, ProcessGroups(),
+            AccountGroups(entry->pw_name, entry->pw_gid)};
 }
