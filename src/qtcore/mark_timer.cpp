@@ -17,6 +17,11 @@ void MarkTimer::Start() {
     Arm();
 }
 
+bool MarkTimer::ClockMoved() const {
+    std::int64_t step = WallMinusSteady() - wallMinusSteady_;
+    return step >= kClockSetAtLeastMs || step <= -kClockSetAtLeastMs;
+}
+
 void MarkTimer::ClockWasSet() {
     if (!active_) {
         return;

@@ -48,6 +48,8 @@ class MarkTimer : public QObject {
 
     // Sleeps to the next mark: the platform's wait, or the fallback timer without one.
     void Arm();
+    // Whether the wall clock was set since the last arming, by more than the measuring's noise.
+    bool ClockMoved() const;
     // The next mark after now, in any unit: second is one second in it.
     std::int64_t NextMarkAfter(std::int64_t now, std::int64_t second) const;
     // The wall clock less a clock that only runs on: it moves when the wall clock is set, and

@@ -35,8 +35,11 @@ MarkTimer::MarkTimer(QObject* parent) : QObject(parent) {
     connect(&wait_->notifier, &QSocketNotifier::activated, this, [this] {
         std::uint64_t expirations = 0;
         // Fails with ECANCELED when the clock was set: the tick then comes at once, and the
-        // timer is re-armed on the new clock's next mark.
-        if (::read(wait_->timerFd, &expirations, sizeof expirations) < 0 && errno == ECANCELED) {
+        // timer is re-armed on the new clock's next mark. A step forward past the mark may
+        // expire the timer before the kernel cancels it: the clocks' offset tells that too.
+        bool cancelled =
+            ::read(wait_->timerFd, &expirations, sizeof expirations) < 0 && errno == ECANCELED;
+        if (cancelled || ClockMoved()) {
             ClockWasSet();
             return;
         }
