@@ -2,11 +2,13 @@
 // show, so there is one picture. Run by the build:
 //   beamclock_icon_export OUTPUT_DIR NAME  ->  OUTPUT_DIR/NxN/apps/NAME.png (the icon theme)
 //   beamclock_icon_export --ico FILE       ->  a Windows icon with every size, as PNG images
+//   beamclock_icon_export --looks FILE     ->  the tray's three looks side by side, for the README
 
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QPainter>
 #include <QPixmap>
 #include <QtEndian>
 #include <cstdio>
@@ -72,11 +74,31 @@ int WriteIco(const QIcon& icon, const QString& file) {
     return 0;
 }
 
+// Sending, not sending because of a fault, not sending by choice: as the tray shows them.
+int WriteLooks(const QString& file) {
+    constexpr int kSize = 48;
+    constexpr int kGap = 16;
+    QPixmap looks(3 * kSize + 2 * kGap, kSize);
+    looks.fill(Qt::transparent);
+    QPainter painter(&looks);
+    int x = 0;
+    for (IconMark mark : {IconMark::None, IconMark::Warning, IconMark::Dimmed}) {
+        painter.drawPixmap(x, 0, BeamclockIcon(mark).pixmap(kSize));
+        x += kSize + kGap;
+    }
+    painter.end();
+    if (!looks.save(file, "PNG")) {
+        std::fprintf(stderr, "could not write %s\n", file.toLocal8Bit().constData());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s OUTPUT_DIR NAME | --ico FILE\n", argv[0]);
+        std::fprintf(stderr, "usage: %s OUTPUT_DIR NAME | --ico FILE | --looks FILE\n", argv[0]);
         return 2;
     }
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -84,6 +106,9 @@ int main(int argc, char* argv[]) {
     QIcon icon = BeamclockIcon();
     if (QString::fromLocal8Bit(argv[1]) == "--ico") {
         return WriteIco(icon, QString::fromLocal8Bit(argv[2]));
+    }
+    if (QString::fromLocal8Bit(argv[1]) == "--looks") {
+        return WriteLooks(QString::fromLocal8Bit(argv[2]));
     }
     return WriteThemeIcons(icon, QString::fromLocal8Bit(argv[1]), QString::fromLocal8Bit(argv[2]));
 }
