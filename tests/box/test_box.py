@@ -119,13 +119,14 @@ class Box(unittest.TestCase):
         # The clock stepped forward and back (each step leaves it unsynchronised, as the
         # kernel sees it, until the time source says otherwise): clock sets, never seconds
         # not sent.
+        before = len(self.journal())
         for step in ("+30", "-30"):
             guest.run(f"date -s '{step} seconds' >/dev/null && sleep 4")
             self.synchronise()
-        journal = self.journal()
+        journal = self.journal()[before:]
         self.assertRegex(journal, r"clock was set forward by (29\.9|30\.0)\d\d s")
         self.assertRegex(journal, r"clock was set back by (29\.9|30\.0)\d\d s")
-        self.assertNotIn("not sent, late", journal)  # an unplug's own count is right
+        self.assertNotIn("not sent", journal)
 
         # A second clock on the same box, beside the first.
         self.write("/etc/beamclock/hall/Skyfix.ini", settings("COM6", f"COM6={guest.by_id(0)}\n"))
