@@ -54,8 +54,8 @@ std::int64_t NextOffsetChange(std::int64_t from) {
     return 0;
 }
 
-void CheckClock(Report& report) {
-    CheckSynchronisation(report);
+void CheckClock(Report& report, bool forTheService) {
+    CheckSynchronisation(report, forTheService);
     std::string zone = ZoneName();  // first: it settles which zone the rest reads
     std::int64_t now = WallClockNow().seconds;
     report.Add("clock", "time zone", Level::Ok,

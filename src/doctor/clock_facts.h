@@ -15,4 +15,4 @@ long UtcOffsetAt(std::int64_t instant);
 // The name of the offset in force: "CET", "W. Europe Daylight Time".
 std::string ZoneAbbreviationAt(std::int64_t instant);
 // Whether the system keeps the clock right: a finding of the clock section.
-void CheckSynchronisation(Report& report);
+void CheckSynchronisation(Report& report, bool forTheService);

@@ -35,7 +35,7 @@ std::string ZoneName() {
     return line.empty() ? "UTC (no zone is set)" : line;
 }
 
-void CheckSynchronisation(Report& report) {
+void CheckSynchronisation(Report& report, bool forTheService) {
     ClockSync sync = ReadClockSync();
     if (!sync.known) {
         report.Add("clock", "synchronised", Level::Note, "the system does not say");
@@ -46,9 +46,11 @@ void CheckSynchronisation(Report& report) {
                   sync.estimatedErrorMs, sync.maximumErrorMs);
     if (!sync.synchronised) {
         report.Add("clock", "synchronised", Level::Note,
-                   std::string("no: the system clock is not synchronised to a time source, so "
-                               "the wall clock is set to whatever this computer shows (") +
-                       errors + ")");
+                   std::string("no: the system clock is not synchronised to a time source (") +
+                       errors +
+                       (forTheService ? "); the service section says what the service does then"
+                                      : "), so the wall clock is set to whatever this computer "
+                                        "shows"));
     } else {
         report.Add("clock", "synchronised", Level::Ok, std::string("yes (") + errors + ")");
     }

@@ -95,6 +95,6 @@ std::string ZoneName() {
     return name;
 }
 
-void CheckSynchronisation(Report& report) {
+void CheckSynchronisation(Report& report, bool /*forTheService: none on Windows*/) {
     CheckTimeService(TimeServiceFacts(), report);
 }

@@ -87,6 +87,10 @@ void Clock(Look& look) {
     CheckClock(look.report);
 }
 
+void ServiceClock(Look& look) {
+    CheckClock(look.report, true);
+}
+
 void Running(Look& look) {
     CheckRunning(look.settings, look.account, look.processes, look.report);
 }
@@ -131,7 +135,7 @@ void TheService(Look& look) {
 constexpr Check kDesktop[] = {
     TheAccount, TakeOnTheAccount, Settings,      Ports,        SerialDevices, Clock,
     Running,    TheServiceUnit,   DesktopEvents, BackToOwnIds, ServiceEvents};
-constexpr Check kService[] = {TheService, Clock, ServiceEvents};
+constexpr Check kService[] = {TheService, ServiceClock, ServiceEvents};
 
 }  // namespace
 
