@@ -60,6 +60,12 @@ void AddDesktopEvents(Report& report) {
     std::istringstream in(firstLine == std::string::npos ? tail.bytes
                                                          : tail.bytes.substr(firstLine + 1));
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
+    if (lines.empty() && tail.cut) {
+        report.Add(kRecentEventsSection, "log", Level::Note,
+                   "the last " + std::to_string(kLogTailBytes / 1024) + " KiB of " + log.string() +
+                       " hold no whole line: it is no log as Beamclock writes one");
+        return;
+    }
     report.Add(kRecentEventsSection, "log", Level::Ok,
                lines.empty() ? log.string() + " is empty"
                              : TheLastLines(lines.size()) + " of " + log.string());

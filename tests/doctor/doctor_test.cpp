@@ -601,6 +601,12 @@ TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {
     ASSERT_EQ(longLog.events().size(), 10u);
     EXPECT_EQ(longLog.events().front(), "2026-12-08 01:00:00 line 2991 of a long log");
     EXPECT_EQ(longLog.events().back(), "2026-12-08 01:00:00 line 3000 of a long log");
+    // ... and one whose last 64 KiB end the only line in them is no empty log.
+    WriteFile(state / "beamclock/beamclock.log", log + std::string(kLogTailBytes, 'x') + "\n");
+    Report oneLine;
+    AddDesktopEvents(oneLine);
+    EXPECT_TRUE(oneLine.events().empty());
+    EXPECT_NE(oneLine.findings()[0].text.find("hold no whole line"), std::string::npos);
 
     // Not a file at all: a fifo nobody writes, a link to a device that never ends, a
     // directory. One line says so, and nothing is read.
