@@ -72,7 +72,7 @@ class Guest:
         self.qmp_path = os.path.join(self.work, "qmp.sock")
         self.console = os.path.join(self.work, "console.log")
         command = self._machine(image) + [
-            "-m", "1024", "-smp", "2", "-display", "none", "-no-reboot",
+            "-m", "1024", "-smp", "2", "-display", "none", "-no-reboot", "-nic", "none",
             "-kernel", os.path.join(image, "kernel"), "-initrd", os.path.join(image, "initrd"),
             "-drive", f"file={disk},if=virtio,format=qcow2",
             "-virtfs", f"local,path={self.share},mount_tag=share,security_model=none,id=share",
@@ -86,7 +86,12 @@ class Guest:
                         "-device", self._adapter(n)]
         self.qemu = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         # qemu attaches an adapter to the guest's bus only while its host side is connected.
-        self.lines = [Line(self._line_path(n)) for n in range(emitters)]
+        try:
+            self.lines = [Line(self._line_path(n)) for n in range(emitters)]
+        except OSError:
+            if self.qemu.poll() is None:
+                raise
+            raise AssertionError("qemu ended: " + self.qemu.stderr.read().decode(errors="replace"))
         self.run("true", timeout=300)
 
     def _machine(self, image):
