@@ -6,7 +6,7 @@ old_enabled_mark=/var/lib/beamclock/beamclock.service-was-enabled
 
 # Remembers that the old service was enabled, for whichever package can keep the clock set.
 remember_old_enablement() {
-  for link in /etc/systemd/system/*.wants/$old_unit; do
+  for link in /etc/systemd/system/*.wants/"$old_unit"; do
     if [ -L "$link" ]; then
       mkdir -p "${old_enabled_mark%/*}"
       : >"$old_enabled_mark"
@@ -22,7 +22,7 @@ end_old_service() {
     command -v deb-systemd-invoke >/dev/null 2>&1; then
     deb-systemd-invoke stop "$old_unit" >/dev/null 2>&1 || true
   fi
-  rm -f /etc/systemd/system/*.wants/$old_unit
+  rm -f /etc/systemd/system/*.wants/"$old_unit"
   if command -v deb-systemd-helper >/dev/null 2>&1; then
     deb-systemd-helper purge "$old_unit" >/dev/null 2>&1 || true
   fi

@@ -45,12 +45,13 @@ void CheckSynchronisation(Report& report, bool forTheService) {
     std::snprintf(errors, sizeof errors, "estimated error %.3f ms, maximum error %.3f ms",
                   sync.estimatedErrorMs, sync.maximumErrorMs);
     if (!sync.synchronised) {
-        report.Add("clock", "synchronised", Level::Note,
-                   std::string("no: the system clock is not synchronised to a time source (") +
-                       errors +
-                       (forTheService ? "); the service section says what the service does then"
-                                      : "), so the wall clock is set to whatever this computer "
-                                        "shows"));
+        report.Add(
+            "clock", "synchronised", Level::Note,
+            std::string("no: the system clock is not synchronised to a time source (") + errors +
+                (forTheService ? "); the service sends nothing while it is so, unless [Service] "
+                                 "SendUnsynchronised=True in its settings says otherwise"
+                               : "), so the wall clock is set to whatever this computer "
+                                 "shows"));
     } else {
         report.Add("clock", "synchronised", Level::Ok, std::string("yes (") + errors + ")");
     }

@@ -35,7 +35,6 @@ FileTail ReadFileTail(const std::filesystem::path& path, std::size_t maxBytes) {
     }
     auto size = static_cast<std::size_t>(std::max<off_t>(facts.st_size, 0));
     std::size_t from = size > maxBytes ? size - maxBytes : 0;
-    tail.cut = from > 0;
     tail.bytes.resize(size - from);
     std::size_t got = 0;
     while (got < tail.bytes.size()) {
@@ -47,6 +46,7 @@ FileTail ReadFileTail(const std::filesystem::path& path, std::size_t maxBytes) {
         got += static_cast<std::size_t>(part);
     }
     tail.bytes.resize(got);
+    tail.cut = from > 0 && got > 0;  // a file emptied while it was read is no longer cut
     tail.outcome = FileTail::Outcome::Read;
     ::close(fd);
     return tail;

@@ -47,7 +47,6 @@ FileTail ReadFileTail(const std::filesystem::path& path, std::size_t maxBytes) {
     std::size_t from = whole > maxBytes ? whole - maxBytes : 0;
     LARGE_INTEGER start{};
     start.QuadPart = static_cast<LONGLONG>(from);
-    tail.cut = from > 0;
     tail.bytes.resize(whole - from);
     DWORD got = 0;
     if (!SetFilePointerEx(handle, start, nullptr, FILE_BEGIN) ||
@@ -56,6 +55,7 @@ FileTail ReadFileTail(const std::filesystem::path& path, std::size_t maxBytes) {
         got = 0;
     }
     tail.bytes.resize(got);
+    tail.cut = from > 0 && got > 0;  // a file emptied while it was read is no longer cut
     tail.outcome = FileTail::Outcome::Read;
     CloseHandle(handle);
     return tail;

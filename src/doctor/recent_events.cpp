@@ -43,7 +43,8 @@ void AddDesktopEvents(Report& report) {
         report.Add(kRecentEventsSection, "log", Level::Note, kNoLogFolder);
         return;
     }
-    FileTail tail = ReadFileTail(log, kLogTailBytes);
+    // One byte more than is shown: whether the first of them begins a line.
+    FileTail tail = ReadFileTail(log, kLogTailBytes + 1);
     if (tail.outcome == FileTail::Outcome::NotAFile) {
         report.Add(kRecentEventsSection, "log", Level::Note,
                    log.string() + " is not a log: it is " + tail.what);
@@ -60,7 +61,7 @@ void AddDesktopEvents(Report& report) {
     std::istringstream in(firstLine == std::string::npos ? tail.bytes
                                                          : tail.bytes.substr(firstLine + 1));
     std::vector<std::string> lines = LastLines(in, kRecentEvents);
-    if (lines.empty() && tail.cut) {
+    if (tail.cut && (firstLine == std::string::npos || lines.empty())) {
         report.Add(kRecentEventsSection, "log", Level::Note,
                    "the last " + std::to_string(kLogTailBytes / 1024) + " KiB of " + log.string() +
                        " hold no whole line: it is no log as Beamclock writes one");

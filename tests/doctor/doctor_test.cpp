@@ -601,12 +601,21 @@ TEST(DoctorEvents, TheLastTenLinesOfTheLogOrTheJournal) {
     ASSERT_EQ(longLog.events().size(), 10u);
     EXPECT_EQ(longLog.events().front(), "2026-12-08 01:00:00 line 2991 of a long log");
     EXPECT_EQ(longLog.events().back(), "2026-12-08 01:00:00 line 3000 of a long log");
-    // ... and one whose last 64 KiB end the only line in them is no empty log.
-    WriteFile(state / "beamclock/beamclock.log", log + std::string(kLogTailBytes, 'x') + "\n");
-    Report oneLine;
-    AddDesktopEvents(oneLine);
-    EXPECT_TRUE(oneLine.events().empty());
-    EXPECT_NE(oneLine.findings()[0].text.find("hold no whole line"), std::string::npos);
+    // ... one whose last 64 KiB hold no whole line is no empty log, nor one line ...
+    for (const std::string& end :
+         {std::string(kLogTailBytes, 'x') + "\n", std::string(kLogTailBytes + 9, 'x')}) {
+        WriteFile(state / "beamclock/beamclock.log", log + end);
+        Report noLine;
+        AddDesktopEvents(noLine);
+        EXPECT_TRUE(noLine.events().empty());
+        EXPECT_NE(noLine.findings()[0].text.find("hold no whole line"), std::string::npos);
+    }
+    // ... and one line of exactly 64 KiB is shown whole.
+    WriteFile(state / "beamclock/beamclock.log", log + std::string(kLogTailBytes - 1, 'y') + "\n");
+    Report exact;
+    AddDesktopEvents(exact);
+    ASSERT_EQ(exact.events().size(), 1u);
+    EXPECT_EQ(exact.events()[0].size(), kLogTailBytes - 1);
 
     // Not a file at all: a fifo nobody writes, a link to a device that never ends, a
     // directory. One line says so, and nothing is read.
